@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Sets up the machine and runs every test: the release build with warnings as
+# errors, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
+# and the threaded service tests under ThreadSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+scripts/setup.sh --no-build
+
+echo "== release build (warnings as errors)"
+scripts/build.sh release
+ctest --test-dir build/release --output-on-failure -j 2
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+scripts/build.sh asan
+ctest --test-dir build/asan --output-on-failure -j 2
+
+echo "== ThreadSanitizer (threaded service code)"
+scripts/build.sh tsan
+ctest --test-dir build/tsan --output-on-failure -L threads
