@@ -4,12 +4,25 @@
 #include "seams.h"
 
 #include <fstream>
-#include <regex>
 
 namespace quillon::identity::testing {
 namespace {
 
 class DeviceAndVolumeTest : public SeamTest {};
+
+bool isVolumeSerialText(const std::string& text)
+{
+    if (text.size() != 9 || text[4] != '-') {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i != 4 && !((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
 
 TEST_F(DeviceAndVolumeTest, CpuVendorIsWhatTheKernelReports)
 {
@@ -109,7 +122,7 @@ TEST_F(DeviceAndVolumeTest, RootFileSystemGivesTheVolumeSerial)
     char directory[MAX_PATH] = {};
     ASSERT_EQ(GetSystemWindowsDirectoryA(directory, MAX_PATH), 10u);
     EXPECT_STREQ(directory, "C:\\Windows");
-    EXPECT_TRUE(std::regex_match(readSystemVolumeSerial(), std::regex("[0-9a-f]{4}-[0-9a-f]{4}")));
+    EXPECT_TRUE(isVolumeSerialText(readSystemVolumeSerial()));
     EXPECT_FALSE(GetVolumeInformationA("E:\\", nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0));
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }

@@ -28,11 +28,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kBlockDevices = "/sys/block";
-
-// A sysfs attribute without the line feed that ends it, or nothing when it
-// cannot be read.
-std::optional<std::string> readAttribute(const fs::path& path)
+// A sysfs attribute without the line feed that ends a text attribute, or
+// nothing when it cannot be read.
+std::optional<std::string> readAttribute(const fs::path& path, bool isText = true)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -42,7 +40,7 @@ std::optional<std::string> readAttribute(const fs::path& path)
     if (in.bad()) {
         return std::nullopt;
     }
-    if (!text.empty() && text.back() == '\n') {
+    if (isText && !text.empty() && text.back() == '\n') {
         text.pop_back();
     }
     return text;
@@ -66,7 +64,7 @@ std::optional<std::string> serialFromVpdPage(const fs::path& path)
 {
     // VPD page 0x80: a four-byte header whose last two bytes give the length of
     // the serial that follows.
-    const auto page = readAttribute(path);
+    const auto page = readAttribute(path, /*isText=*/false);
     if (!page || page->size() < 4 || static_cast<unsigned char>((*page)[1]) != 0x80) {
         return std::nullopt;
     }
@@ -85,11 +83,11 @@ std::optional<std::string> diskSerial(const fs::path& disk)
 }
 
 // Disks backed by a device, in the order of their names.
-std::vector<fs::path> physicalDisks()
+std::vector<fs::path> physicalDisks(const fs::path& sysRoot)
 {
     std::vector<fs::path> disks;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(kBlockDevices, error)) {
+    for (const auto& entry : fs::directory_iterator(sysRoot / "block", error)) {
         if (fs::exists(entry.path() / "device", error)) {
             disks.push_back(entry.path());
         }
@@ -99,7 +97,7 @@ std::vector<fs::path> physicalDisks()
 }
 
 // The device number of the file system mounted at the boot mount point.
-std::optional<dev_t> bootFileSystemDevice()
+std::optional<BlockDeviceNumber> bootFileSystemDevice()
 {
     for (const char* mountPoint : {"/boot/efi", "/efi", "/boot", "/"}) {
         struct stat mounted {};
@@ -111,28 +109,27 @@ std::optional<dev_t> bootFileSystemDevice()
         const bool isMountPoint = std::string(mountPoint) == "/" ||
                                   (::stat(parentPath.c_str(), &parent) == 0 && parent.st_dev != mounted.st_dev);
         if (isMountPoint) {
-            return mounted.st_dev;
+            return BlockDeviceNumber{major(mounted.st_dev), minor(mounted.st_dev)};
         }
     }
     return std::nullopt;
 }
 
-std::optional<dev_t> deviceNumberOf(const fs::path& blockDevice)
+std::optional<BlockDeviceNumber> deviceNumberOf(const fs::path& blockDevice)
 {
     const auto text = readAttribute(blockDevice / "dev");
-    unsigned major = 0;
-    unsigned minor = 0;
+    BlockDeviceNumber number;
     char colon = 0;
     std::istringstream in(text.value_or(""));
-    if (!(in >> major >> colon >> minor) || colon != ':') {
+    if (!(in >> number.majorNumber >> colon >> number.minorNumber) || colon != ':') {
         return std::nullopt;
     }
-    return makedev(major, minor);
+    return number;
 }
 
-WmiRow computerSystemProduct()
+WmiRow computerSystemProduct(const fs::path& dmi)
 {
-    auto uuid = readAttribute("/sys/class/dmi/id/product_uuid");
+    auto uuid = readAttribute(dmi / "product_uuid");
     if (uuid) {
         std::transform(uuid->begin(), uuid->end(), uuid->begin(),
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -144,14 +141,19 @@ WmiRow computerSystemProduct()
 
 WmiTables readMachineTables()
 {
+    return readMachineTables("/sys", bootFileSystemDevice());
+}
+
+WmiTables readMachineTables(const std::string& sysRoot, std::optional<BlockDeviceNumber> bootDevice)
+{
     WmiTables tables;
     std::error_code error;
-    if (fs::exists("/sys/class/dmi/id", error)) {
-        tables.computerSystemProducts.push_back(computerSystemProduct());
+    const fs::path dmi = fs::path(sysRoot) / "class/dmi/id";
+    if (fs::exists(dmi, error)) {
+        tables.computerSystemProducts.push_back(computerSystemProduct(dmi));
     }
 
-    const auto bootDevice = bootFileSystemDevice();
-    const auto disks = physicalDisks();
+    const auto disks = physicalDisks(sysRoot);
     for (std::size_t diskIndex = 0; diskIndex < disks.size(); ++diskIndex) {
         const fs::path& disk = disks[diskIndex];
         const auto index = static_cast<std::int32_t>(diskIndex);

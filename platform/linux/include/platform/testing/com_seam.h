@@ -55,6 +55,20 @@ struct WmiTables {
 // The tables as the layer reads them from this machine.
 WmiTables readMachineTables();
 
+// A block device's number, as /sys/block/<name>/dev gives it.
+struct BlockDeviceNumber {
+    unsigned majorNumber = 0;
+    unsigned minorNumber = 0;
+    bool operator==(const BlockDeviceNumber& other) const
+    {
+        return majorNumber == other.majorNumber && minorNumber == other.minorNumber;
+    }
+};
+
+// The same from a sysfs tree at sysRoot, with the boot file system on the
+// given device (none: not on any block device).
+WmiTables readMachineTables(const std::string& sysRoot, std::optional<BlockDeviceNumber> bootDevice);
+
 namespace testing {
 
 // A forced result for CoInitializeEx or CoInitializeSecurity (none: the
