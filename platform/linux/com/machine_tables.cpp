@@ -10,7 +10,7 @@
 //   the partition that holds the boot file system (/boot/efi, /efi, /boot or,
 //   failing those, /). A file system on a whole disk, a volume manager or the
 //   network is on no partition, so no row is a boot partition then.
-#include "platform/testing/com_seam.h"
+#include "wmi_query.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -137,6 +137,54 @@ WmiRow computerSystemProduct(const fs::path& dmi)
     return WmiRow{{{u"UUID", textOrNull(uuid)}}, false};
 }
 
+
+// The tables a query of the given class needs; the others stay empty.
+WmiTables readMachineTablesFor(const std::string& sysRoot, bool products, bool drives, bool partitions,
+                               std::optional<BlockDeviceNumber> bootDevice)
+{
+    WmiTables tables;
+    std::error_code error;
+    const fs::path dmi = fs::path(sysRoot) / "class/dmi/id";
+    if (products && fs::exists(dmi, error)) {
+        tables.computerSystemProducts.push_back(computerSystemProduct(dmi));
+    }
+    if (!drives && !partitions) {
+        return tables;
+    }
+
+    const auto disks = physicalDisks(sysRoot);
+    for (std::size_t diskIndex = 0; diskIndex < disks.size(); ++diskIndex) {
+        const fs::path& disk = disks[diskIndex];
+        const auto index = static_cast<std::int32_t>(diskIndex);
+        if (drives) {
+            tables.diskDrives.push_back(WmiRow{
+                {{u"Index", WmiValue::ofNumber(index)}, {u"SerialNumber", textOrNull(diskSerial(disk))}}, false});
+        }
+        if (!partitions) {
+            continue;
+        }
+        std::vector<std::pair<long, fs::path>> found;
+        for (const auto& entry : fs::directory_iterator(disk, error)) {
+            if (const auto number = readAttribute(entry.path() / "partition")) {
+                try {
+                    found.emplace_back(std::stol(*number), entry.path());
+                } catch (const std::logic_error&) {
+                    // not a partition number: not a partition
+                }
+            }
+        }
+        std::sort(found.begin(), found.end());
+        for (const auto& [number, partition] : found) {
+            const bool boot = bootDevice && deviceNumberOf(partition) == bootDevice;
+            tables.diskPartitions.push_back(WmiRow{{{u"Index", WmiValue::ofNumber(static_cast<std::int32_t>(number - 1))},
+                                                    {u"DiskIndex", WmiValue::ofNumber(index)},
+                                                    {u"BootPartition", WmiValue::ofBoolean(boot)}},
+                                                   false});
+        }
+    }
+    return tables;
+}
+
 } // namespace
 
 WmiTables readMachineTables()
@@ -146,40 +194,20 @@ WmiTables readMachineTables()
 
 WmiTables readMachineTables(const std::string& sysRoot, std::optional<BlockDeviceNumber> bootDevice)
 {
-    WmiTables tables;
-    std::error_code error;
-    const fs::path dmi = fs::path(sysRoot) / "class/dmi/id";
-    if (fs::exists(dmi, error)) {
-        tables.computerSystemProducts.push_back(computerSystemProduct(dmi));
-    }
+    return readMachineTablesFor(sysRoot, true, true, true, bootDevice);
+}
 
-    const auto disks = physicalDisks(sysRoot);
-    for (std::size_t diskIndex = 0; diskIndex < disks.size(); ++diskIndex) {
-        const fs::path& disk = disks[diskIndex];
-        const auto index = static_cast<std::int32_t>(diskIndex);
-        tables.diskDrives.push_back(
-            WmiRow{{{u"Index", WmiValue::ofNumber(index)}, {u"SerialNumber", textOrNull(diskSerial(disk))}}, false});
-
-        std::vector<std::pair<long, fs::path>> partitions;
-        for (const auto& entry : fs::directory_iterator(disk, error)) {
-            if (const auto number = readAttribute(entry.path() / "partition")) {
-                try {
-                    partitions.emplace_back(std::stol(*number), entry.path());
-                } catch (const std::logic_error&) {
-                    // not a partition number: not a partition
-                }
-            }
-        }
-        std::sort(partitions.begin(), partitions.end());
-        for (const auto& [number, partition] : partitions) {
-            const bool boot = bootDevice && deviceNumberOf(partition) == bootDevice;
-            tables.diskPartitions.push_back(WmiRow{{{u"Index", WmiValue::ofNumber(static_cast<std::int32_t>(number - 1))},
-                                                    {u"DiskIndex", WmiValue::ofNumber(index)},
-                                                    {u"BootPartition", WmiValue::ofBoolean(boot)}},
-                                                   false});
-        }
+WmiTables readMachineTablesFor(const WmiQuery& query)
+{
+    switch (query.source) {
+    case WmiQuery::Source::ComputerSystemProduct:
+        return readMachineTablesFor("/sys", true, false, false, std::nullopt);
+    case WmiQuery::Source::BootDiskPartition:
+        return readMachineTablesFor("/sys", false, false, true, bootFileSystemDevice());
+    case WmiQuery::Source::DiskDriveWithIndex:
+        return readMachineTablesFor("/sys", false, true, false, std::nullopt);
     }
-    return tables;
+    return {};
 }
 
 } // namespace quillon::linux_com

@@ -186,7 +186,7 @@ public:
         }
         std::vector<WmiRow> answer;
         try {
-            answer = answerWmiQuery(*parsed, fixture_ ? fixture_->tables : readMachineTables());
+            answer = answerWmiQuery(*parsed, fixture_ ? fixture_->tables : readMachineTablesFor(*parsed));
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }

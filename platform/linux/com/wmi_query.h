@@ -23,6 +23,9 @@ std::optional<WmiQuery> parseWmiQuery(const std::u16string& text);
 // The rows of the query, each holding just the selected property.
 std::vector<WmiRow> answerWmiQuery(const WmiQuery& query, const WmiTables& tables);
 
+// The machine's tables that the query needs (see machine_tables.cpp).
+WmiTables readMachineTablesFor(const WmiQuery& query);
+
 bool equalIgnoringAsciiCase(const std::u16string& a, const std::u16string& b);
 
 } // namespace quillon::linux_com
