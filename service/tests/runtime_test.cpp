@@ -18,6 +18,13 @@ namespace {
 const QString name = QStringLiteral("QuillonTest");
 constexpr int waitMs = 60000;
 
+// The start control has ended: running reported once after start returned
+// and once more as the control handler leaves.
+bool waitUntilStarted()
+{
+    return fakescm::waitForReportedState(SERVICE_RUNNING, waitMs, 2);
+}
+
 std::vector<DWORD> states(const std::vector<SERVICE_STATUS>& statuses)
 {
     std::vector<DWORD> result;
@@ -74,7 +81,7 @@ TEST_F(RuntimeTest, StartThenStopReportsEachStateAndTheExitCode)
     RecordingService service({QStringLiteral("prog")});
     ServiceRun run(service);
     const int code = run.exec([] {
-        if (!fakescm::waitForReportedState(SERVICE_RUNNING, waitMs))
+        if (!waitUntilStarted())
             return false;
         return QtServiceController(name).stop();
     });
@@ -121,7 +128,7 @@ TEST_F(RuntimeTest, PauseAndContinueWithPausable)
     service.setFlags(QtServiceBase::Pausable);
     ServiceRun run(service);
     run.exec([] {
-        if (!fakescm::waitForReportedState(SERVICE_RUNNING, waitMs))
+        if (!waitUntilStarted())
             return false;
         QtServiceController controller(name);
         return controller.pause() && controller.resume() && controller.stop();
@@ -146,7 +153,7 @@ TEST_F(RuntimeTest, PauseIsRefusedWithoutPausable)
     RecordingService service({QStringLiteral("prog")});
     ServiceRun run(service);
     run.exec([] {
-        if (!fakescm::waitForReportedState(SERVICE_RUNNING, waitMs))
+        if (!waitUntilStarted())
             return false;
         QtServiceController controller(name);
         const bool refused = !controller.pause();
@@ -161,7 +168,7 @@ TEST_F(RuntimeTest, ShutdownWithStopsAtShutdownReportsNoPendingState)
     service.setFlags(QtServiceBase::StopsAtShutdown);
     ServiceRun run(service);
     run.exec([] {
-        return fakescm::waitForReportedState(SERVICE_RUNNING, waitMs)
+        return waitUntilStarted()
             && fakescm::deliverControl(SERVICE_CONTROL_SHUTDOWN, waitMs);
     });
     EXPECT_EQ(service.calls, (std::vector<std::string>{"start", "stop"}));
@@ -182,7 +189,7 @@ TEST_F(RuntimeTest, UserControlsReachProcessCommandAndReReportOnce)
     ServiceRun run(service);
     std::vector<std::size_t> reportsPerControl;
     run.exec([&] {
-        if (!fakescm::waitForReportedState(SERVICE_RUNNING, waitMs))
+        if (!waitUntilStarted())
             return false;
         QtServiceController controller(name);
         for (const auto& send : std::vector<std::function<bool()>>{
@@ -216,7 +223,7 @@ TEST_F(RuntimeTest, SetFlagsReportsOnlyAChange)
     };
     ServiceRun run(service);
     run.exec([] {
-        return fakescm::waitForReportedState(SERVICE_RUNNING, waitMs) && QtServiceController(name).stop();
+        return waitUntilStarted() && QtServiceController(name).stop();
     });
     const auto statuses = fakescm::reportedStatuses();
     ASSERT_GE(statuses.size(), 3u);
@@ -234,7 +241,7 @@ TEST_F(RuntimeTest, UnstoppableServiceRefusesStop)
     service.setFlags(QtServiceBase::Unstoppable);
     ServiceRun run(service);
     run.exec([&] {
-        if (!fakescm::waitForReportedState(SERVICE_RUNNING, waitMs))
+        if (!waitUntilStarted())
             return false;
         MessageCapture capture;
         const bool refused = !QtServiceController(name).stop();

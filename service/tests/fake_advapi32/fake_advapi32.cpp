@@ -209,15 +209,16 @@ std::vector<SERVICE_STATUS> reportedStatuses()
     return w.reported;
 }
 
-bool waitForReportedState(DWORD state, int timeoutMs)
+bool waitForReportedState(DWORD state, int timeoutMs, int times)
 {
     World& w = world();
     std::unique_lock<std::mutex> lock(w.mutex);
     return w.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+        int seen = 0;
         for (const SERVICE_STATUS& status : w.reported)
             if (status.dwCurrentState == state)
-                return true;
-        return false;
+                ++seen;
+        return seen >= times;
     });
 }
 

@@ -72,8 +72,9 @@ FAKE_SCM_API void setEventSourceFails(bool fails);
 
 // Every status the service in this process reported, in order.
 FAKE_SCM_API std::vector<SERVICE_STATUS> reportedStatuses();
-// Waits until the service in this process reported the given state.
-FAKE_SCM_API bool waitForReportedState(DWORD state, int timeoutMs);
+// Waits until the service in this process reported the given state the
+// given number of times.
+FAKE_SCM_API bool waitForReportedState(DWORD state, int timeoutMs, int times = 1);
 // Has the dispatcher thread call the handler with any control, as the
 // system does for shutdown, and waits until the handler returned.
 FAKE_SCM_API bool deliverControl(DWORD control, int timeoutMs);
