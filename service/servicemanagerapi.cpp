@@ -7,6 +7,7 @@
 #include <QMutexLocker>
 
 #include <atomic>
+#include <vector>
 
 namespace ServiceApi {
 decltype(&::OpenSCManagerW) OpenSCManagerW = nullptr;
@@ -31,7 +32,8 @@ namespace {
 QMutex bindingMutex;
 std::atomic<bool> bound{false};
 QString libraryOverride;
-QLibrary* boundLibrary = nullptr;
+// Every library bound so far; none is ever unloaded or deleted.
+std::vector<QLibrary*>* boundLibraries = nullptr;
 
 // Stands in for a function the library does not export: the call fails the
 // way a refused call does, with a last error that says why.
@@ -115,7 +117,9 @@ bool resolveServiceApi()
         delete library;
         return false;
     }
-    boundLibrary = library;
+    if (boundLibraries == nullptr)
+        boundLibraries = new std::vector<QLibrary*>;
+    boundLibraries->push_back(library);
     bound.store(true, std::memory_order_release);
     return true;
 }
