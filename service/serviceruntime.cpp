@@ -31,12 +31,19 @@ constexpr unsigned long handlerThreadGraceMs = 1000;
 // A dispatcher thread that has not finished cannot be deleted (Qt aborts),
 // and it may still call into the state of its run. Both are kept here,
 // reachable, for the rest of the process's life.
-struct AbandonedRun {
+QMutex abandonedRunsMutex;
+
+} // namespace
+
+// Not static: the list must stay visible as the owner of what it holds.
+struct AbandonedServiceRun {
     ServiceRuntimeState* state;
     HandlerThread* thread;
 };
-std::vector<AbandonedRun>* abandonedRuns = nullptr;
-QMutex abandonedRunsMutex;
+extern std::vector<AbandonedServiceRun>* abandonedServiceRuns;
+std::vector<AbandonedServiceRun>* abandonedServiceRuns = nullptr;
+
+namespace {
 
 void publish(ServiceBaseData& data, ServiceRuntimeState* state)
 {
@@ -67,9 +74,9 @@ void retire(ServiceBaseData& data, ServiceRuntimeState* state, HandlerThread* th
     const bool callbacksEnded = waitForCallbacks(state);
     if (!callbacksEnded || (thread != nullptr && !thread->isFinished())) {
         SyncedLocker lock(abandonedRunsMutex);
-        if (abandonedRuns == nullptr)
-            abandonedRuns = new std::vector<AbandonedRun>;
-        abandonedRuns->push_back({state, thread});
+        if (abandonedServiceRuns == nullptr)
+            abandonedServiceRuns = new std::vector<AbandonedServiceRun>;
+        abandonedServiceRuns->push_back({state, thread});
         return;
     }
     delete thread;
@@ -207,8 +214,8 @@ bool ServiceBaseData::runAsService()
     }
 
     if (!thread->dispatcherOk) {
-        // The thread released argsReady as its last act; let it finish.
-        thread->wait(handlerThreadGraceMs);
+        // The thread released argsReady as its last act and is ending.
+        thread->wait();
         const bool outside = thread->outsideServiceManager;
         retire(*this, state, thread);
         // Launched from a console: ask the service manager to start the
