@@ -1,7 +1,7 @@
 // Helper program of the advapi32 tests, run as separate processes:
 //   log <source> <count> <tag>   append <count> entries "<tag> <i>"
 //   create <name> <command line> create a service; exit 0, or 1 when it exists
-// Without one of these words it is the test service (test_service.cpp).
+// Otherwise it is the test service (test_service.cpp).
 #include "platform/win32_service.h"
 
 #include "../../kernel32/utf16.h"
