@@ -7,6 +7,7 @@
 #include "sc_handles.h"
 #include "wire.h"
 
+#include <cerrno>
 #include <unistd.h>
 
 using namespace quillon::advapi32;
@@ -59,6 +60,10 @@ extern "C" BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVIC
         return refuse(ERROR_SERVICE_NOT_ACTIVE, before, status);
 
     const int fd = connectInDirectory(runDir, kControlSocketName);
+    if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (fd < 0) {
         // No dispatcher listens: the process ended, or it is still starting.
         const SERVICE_STATUS now = currentStatus(registry, handle->name);

@@ -3,6 +3,7 @@
 #include "accounts.h"
 #include "channel_protocol.h"
 #include "command_line.h"
+#include "event_log.h"
 #include "files.h"
 #include "published_status.h"
 #include "registry.h"
@@ -284,10 +285,19 @@ BOOL startLocked(const Registry& registry, const ServiceConfig& config, DWORD ar
             SetLastError(kErrorServiceLogonFailed);
             return FALSE;
         }
-        // The service publishes its status and control socket here.
+        // The service publishes its status and control socket here, and
+        // writes the event log of its own name.
         if (::chown(runDir.c_str(), plan.account->uid, plan.account->gid) != 0) {
             SetLastError(errorFromErrno(errno));
             return FALSE;
+        }
+        const std::string log = eventLogPath(config.name);
+        if (!log.empty()) {
+            const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+            if (fd >= 0) {
+                (void)!::fchown(fd, plan.account->uid, plan.account->gid);
+                ::close(fd);
+            }
         }
     }
 
@@ -396,7 +406,7 @@ extern "C" BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* arg
     }
     StartLock lock(runDir);
     if (!lock.locked()) {
-        SetLastError(errorFromErrno(errno));
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     const auto config = loadForHandle(*handle);

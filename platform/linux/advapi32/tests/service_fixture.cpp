@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <dirent.h>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace quillon::advapi32::test {
@@ -23,6 +26,16 @@ void ServiceTest::SetUp()
 {
     StateDirTest::SetUp();
     recordPath = stateDir + "/record.txt";
+    // Service processes have no stderr: their sanitizer reports go to files
+    // here, which TearDown turns into failures.
+    sanitizerLog = stateDir + "/sanitizer";
+    for (const char* variable : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+        const char* old = std::getenv(variable);
+        savedOptions.emplace_back(variable, old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+        const std::string value = (old != nullptr && *old != '\0' ? std::string(old) + ":" : std::string())
+                                  + "log_path=" + sanitizerLog;
+        ::setenv(variable, value.c_str(), 1);
+    }
     manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     ASSERT_NE(manager, nullptr) << GetLastError();
 }
@@ -46,6 +59,24 @@ void ServiceTest::TearDown()
         CloseServiceHandle(h);
     if (manager != nullptr)
         CloseServiceHandle(manager);
+    for (const auto& [variable, value] : savedOptions) {
+        if (value)
+            ::setenv(variable.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(variable.c_str());
+    }
+    if (DIR* dir = ::opendir(stateDir.c_str()); dir != nullptr) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.rfind("sanitizer", 0) == 0) {
+                std::ifstream report(stateDir + "/" + name);
+                std::stringstream text;
+                text << report.rdbuf();
+                ADD_FAILURE() << "sanitizer report of a service process:\n" << text.str();
+            }
+        }
+        ::closedir(dir);
+    }
     StateDirTest::TearDown();
 }
 

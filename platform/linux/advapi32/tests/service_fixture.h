@@ -4,7 +4,9 @@
 
 #include "test_support.h"
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillon::advapi32::test {
@@ -30,6 +32,10 @@ protected:
     SC_HANDLE manager = nullptr;
     std::vector<SC_HANDLE> handles;
     std::vector<std::string> installed;
+
+private:
+    std::string sanitizerLog;
+    std::vector<std::pair<std::string, std::optional<std::string>>> savedOptions;
 };
 
 } // namespace quillon::advapi32::test

@@ -65,6 +65,10 @@ TEST_F(ServiceRun, StartControlsAndStopWithTheStatusAfterEach)
     ASSERT_TRUE(waitForState(service, SERVICE_RUNNING));
     waitForRecord("main|Quillon|alpha|two words|gr\xC3\xBC\xC3\x9F");
     expectDetachedAs(::getuid());
+    const auto entries = readEventLog(stateDir + "/eventlog/quillon.jsonl");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].number.at("eventId"), 7);
+    EXPECT_EQ(entries[0].number.at("pid"), servicePid("Quillon"));
 
     SERVICE_STATUS status {};
     EXPECT_FALSE(start(service));
@@ -333,6 +337,10 @@ TEST_F(ServiceRun, RunsUnderTheRegisteredAccount)
     ASSERT_TRUE(start(service)) << GetLastError();
     ASSERT_TRUE(waitForState(service, SERVICE_RUNNING));
     expectDetachedAs(65534);
+    // Its event log is its own to write.
+    const auto entries = readEventLog(stateDir + "/eventlog/nobody.jsonl");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].text.at("text"), "service main runs");
     SERVICE_STATUS status {};
     EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
     EXPECT_TRUE(waitForState(service, SERVICE_STOPPED));

@@ -112,6 +112,12 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv)
            + " stdin=" + (in.st_rdev == null.st_rdev ? "null" : "other")
            + " sid=" + std::to_string(::getsid(0)));
 
+    if (HANDLE log = RegisterEventSourceW(nullptr, argv[0]); log != nullptr) {
+        LPCWSTR strings[] = {u"service main runs"};
+        if (!ReportEventW(log, EVENTLOG_INFORMATION_TYPE, 0, 7, nullptr, 1, 0, strings, nullptr))
+            record("event log failed " + std::to_string(GetLastError()));
+        DeregisterEventSource(log);
+    }
     statusHandle = RegisterServiceCtrlHandlerW(argv[0], handler);
     if (statusHandle == nullptr) {
         record("register failed " + std::to_string(GetLastError()));
