@@ -287,6 +287,50 @@ TEST_F(ServiceRun, AHandlerThatDoesNotAnswerTimesOutAndControlsStayInOrder)
     EXPECT_TRUE(waitForState(service, SERVICE_STOPPED));
 }
 
+TEST_F(ServiceRun, SeveralProcessesStartAndControlAtOnce)
+{
+    SC_HANDLE service = install("Busy", "--slow-control=1000");
+    ASSERT_NE(service, nullptr);
+    constexpr int kProcesses = 4;
+    std::vector<int> starters;
+    for (int i = 0; i < kProcesses; ++i)
+        starters.push_back(spawnTool({"start", "Busy"}));
+    int started = 0;
+    int running = 0;
+    for (const int pid : starters) {
+        const int result = waitTool(pid);
+        started += result == 0;
+        running += result == 1;
+    }
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(running, kProcesses - 1);
+    ASSERT_TRUE(waitForState(service, SERVICE_RUNNING));
+    const auto startedLines = recordLines();
+    EXPECT_EQ(std::count(startedLines.begin(), startedLines.end(), std::string("process")), 1)
+        << "one service process only";
+
+    // A slow control first, then senders that queue behind it: each control
+    // reaches the handler once, never two at a time.
+    const int slow = spawnTool({"control", "Busy", "250"});
+    waitForRecord("control 250");
+    std::vector<int> senders;
+    for (int i = 0; i < kProcesses; ++i)
+        senders.push_back(spawnTool({"control", "Busy", std::to_string(130 + i)}));
+    EXPECT_EQ(waitTool(slow), 0);
+    for (const int pid : senders)
+        EXPECT_EQ(waitTool(pid), 0);
+    const auto lines = recordLines();
+    const std::size_t done = indexOf(lines, "control 250 done");
+    for (int i = 0; i < kProcesses; ++i) {
+        const std::string line = "control " + std::to_string(130 + i);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
+        EXPECT_GT(indexOf(lines, line), done) << line;
+    }
+    SERVICE_STATUS status {};
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_TRUE(waitForState(service, SERVICE_STOPPED));
+}
+
 TEST_F(ServiceRun, DeletingARunningServiceMarksItUntilItStops)
 {
     SC_HANDLE service = install("Doomed", "");
