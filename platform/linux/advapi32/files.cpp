@@ -73,8 +73,10 @@ bool makeDirectories(const std::string& path, unsigned mode)
         if (!makeDirectories(path.substr(0, slash), 0755))
             return false;
     }
-    if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
-        return false;
+    if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0)
+        return errno == EEXIST;
+    // The exact mode, whatever the umask (the event-log folder needs 01777).
+    ::chmod(path.c_str(), static_cast<mode_t>(mode));
     return true;
 }
 

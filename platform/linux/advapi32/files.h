@@ -29,6 +29,7 @@ public:
     FileLock& operator=(const FileLock&) = delete;
     bool locked() const { return fd_ >= 0; }
     int error() const { return error_; }
+    int fd() const { return fd_; }
 
 private:
     int fd_ = -1;

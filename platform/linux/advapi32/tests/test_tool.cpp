@@ -1,7 +1,9 @@
 // Helper program of the advapi32 tests, run as separate processes:
 //   log <source> <count> <tag>   append <count> entries "<tag> <i>"
 //   create <name> <command line> create a service; exit 0, or 1 when it exists
-// Without one of these words it is the test service (test_service.cpp).
+//   start <name>                 start it; exit 0, or 1 when it already runs
+//   control <name> <code>        send a control; exit 0 when it was accepted
+// Otherwise it is the test service (test_service.cpp).
 #include "platform/win32_service.h"
 
 #include "../../kernel32/utf16.h"
@@ -52,6 +54,33 @@ int createService(const std::string& name, const std::string& commandLine)
         return 0;
     return error == ERROR_SERVICE_EXISTS ? 1 : 2;
 }
+SC_HANDLE openService(const std::string& name, DWORD access, SC_HANDLE& manager)
+{
+    manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    return manager == nullptr ? nullptr : OpenServiceW(manager, wide(name).c_str(), access);
+}
+
+int startService(const std::string& name)
+{
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = openService(name, SERVICE_START, manager);
+    const BOOL ok = service != nullptr && StartServiceW(service, 0, nullptr);
+    const DWORD error = GetLastError();
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return ok ? 0 : error == ERROR_SERVICE_ALREADY_RUNNING ? 1 : 2;
+}
+
+int controlService(const std::string& name, DWORD control)
+{
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = openService(name, SERVICE_ALL_ACCESS, manager);
+    SERVICE_STATUS status {};
+    const BOOL ok = service != nullptr && ControlService(service, control, &status);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return ok ? 0 : 1;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -60,5 +89,9 @@ int main(int argc, char** argv)
         return appendEntries(argv[2], std::atoi(argv[3]), argv[4]);
     if (argc == 4 && std::strcmp(argv[1], "create") == 0)
         return createService(argv[2], argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "start") == 0)
+        return startService(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "control") == 0)
+        return controlService(argv[2], static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)));
     return runTestService(argc, argv);
 }
