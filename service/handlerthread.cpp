@@ -18,8 +18,10 @@ void HandlerThread::run()
     };
     const bool ok = ServiceApi::StartServiceCtrlDispatcherW(table) != 0;
     dispatcherOk = ok;
-    if (ok)
+    if (ok) {
+        threadsync::releasing(this);
         return;
+    }
 
     const DWORD error = GetLastError();
     if (error == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
@@ -31,6 +33,7 @@ void HandlerThread::run()
     }
     // The run waits for this before it goes on, so its state is still there.
     const RuntimeStateUse use;
+    threadsync::releasing(this);
     if (use.state() != nullptr)
         releaseSynced(use.state()->argsReady);
 }

@@ -66,7 +66,7 @@ int QtServiceBase::exec()
         if (isOption(option, "-v", "-version")) {
             const bool installed = d.controller.isInstalled();
             const bool running = d.controller.isRunning();
-            std::printf("The service\n\t%s\n\t%s\n\n", name.constData(), d.args.at(0).toLatin1().constData());
+            std::printf("The service\n\t%s\n\t%s\n\n", name.constData(), argumentAt(d.args, 0).toLatin1().constData());
             std::printf("is %s", installed ? "installed" : "not installed");
             std::printf(" and %s\n\n", running ? "running" : "not running");
             return 0;
@@ -97,7 +97,7 @@ int QtServiceBase::exec()
             return 0;
         }
         if (isOption(option, "-h", "-help")) {
-            std::printf(helpText, d.args.at(0).toLatin1().constData());
+            std::printf(helpText, argumentAt(d.args, 0).toLatin1().constData());
             return 0;
         }
     }

@@ -79,6 +79,9 @@ void retire(ServiceBaseData& data, ServiceRuntimeState* state, HandlerThread* th
         abandonedServiceRuns->push_back({state, thread});
         return;
     }
+    // A finished thread wrote its last field before it let go of the
+    // state; Qt's own join is invisible to ThreadSanitizer.
+    threadsync::acquired(thread);
     delete thread;
     delete state;
 }
