@@ -104,6 +104,15 @@ class ServiceEndToEnd : public ::testing::Test
 {
 protected:
     void SetUp() override { QDir().mkpath(stateDir); }
+    // Whatever a failed step left behind: no service process outlives the test.
+    void TearDown() override
+    {
+        for (const QString& name : {QStringLiteral("QuillonE2E"), QStringLiteral("QuillonE2ESpace"),
+                                    QStringLiteral("QuillonE2EAccount")}) {
+            runProgram(program, {QStringLiteral("-t")}, name);
+            runProgram(program, {QStringLiteral("-u")}, name);
+        }
+    }
 };
 
 TEST_F(ServiceEndToEnd, InstallStartControlStopUninstall)
