@@ -160,6 +160,12 @@ TEST_F(ServiceEndToEnd, InstallStartControlStopUninstall)
     EXPECT_TRUE(eventTexts(name).contains(QStringLiteral("stopped")));
     EXPECT_EQ(runProgram(program, {QStringLiteral("-v")}, name).out, versionText(name, program, true, false));
 
+    // A command to a stopped service is not sent.
+    outcome = runProgram(program, {QStringLiteral("-c"), QStringLiteral("6")}, name);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.out + outcome.err, "");
+    EXPECT_FALSE(eventTexts(name).contains(QStringLiteral("command 6")));
+
     // Stopping a stopped service: the "stopping" warning, then the message.
     outcome = runProgram(program, {QStringLiteral("-t")}, name);
     EXPECT_EQ(outcome.exitCode, 0);
