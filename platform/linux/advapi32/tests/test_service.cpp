@@ -1,0 +1,4 @@
+int runTestService(int, char**)
+{
+    return 0;
+}
