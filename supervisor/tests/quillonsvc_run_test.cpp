@@ -73,7 +73,7 @@ TEST_F(QuillonsvcRunTest, JavaEndingOnItsOwnEndsTheProgramWithItsExitCode)
         << standardError.constData();
 }
 
-TEST_F(QuillonsvcRunTest, SampleApplicationRunsAndNoJavaOutlivesAKilledSupervisor)
+TEST_F(QuillonsvcRunTest, SampleApplicationStartsInTheProgramDirectory)
 {
     // The build's own layout: quillonsvc beside the sample quillon.jar.
     const QString program = QStringLiteral(QUILLONSVC_PATH);
@@ -94,4 +94,22 @@ TEST_F(QuillonsvcRunTest, SampleApplicationRunsAndNoJavaOutlivesAKilledSuperviso
     ::kill(pid_t(svc.processId()), SIGKILL);
     ASSERT_TRUE(svc.waitForFinished(30000));
     EXPECT_TRUE(processGone(java));
+}
+
+TEST_F(QuillonsvcRunTest, NoJavaOutlivesAKilledSupervisor)
+{
+    // A Java application that would run on even after its standard input closes.
+    script(QStringLiteral("startup;hang"));
+    QProcess svc;
+    svc.start(installCopy(), {QStringLiteral("-e")});
+    ASSERT_TRUE(svc.waitForStarted(30000));
+    const qint64 java = standinRun(0).pid;
+    ASSERT_NE(java, 0);
+    ASSERT_FALSE(processGone(java, 500));
+
+    ::kill(pid_t(svc.processId()), SIGKILL);
+    ASSERT_TRUE(svc.waitForFinished(30000));
+    EXPECT_TRUE(processGone(java));
+    if (!processGone(java, 0))
+        ::kill(pid_t(java), SIGKILL); // leave nothing behind even when failing
 }

@@ -3,6 +3,7 @@
 #include "supervisor_fixture.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <cstdlib>
 
 namespace {
@@ -82,13 +83,17 @@ TEST_P(LocalRuntimeTest, LocalRuntimeGetsNineArgumentsAndIsAnnouncedOnlyOnTheCon
 
     const QStringList infos = infoWarnings(messageTexts(QtWarningMsg));
     ASSERT_EQ(infos.size(), GetParam().infoWarnings);
-    if (!infos.isEmpty())
+    if (!infos.isEmpty()) {
         EXPECT_EQ(infos.first(), QStringLiteral("INFO: Using Quillon Java:  \"%1\"").arg(canonical));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LocalRuntimeTest,
                          ::testing::Values(LocalRuntimeCase{Mode::Console, 1},
-                                           LocalRuntimeCase{Mode::Service, 0}));
+                                           LocalRuntimeCase{Mode::Service, 0}),
+                         [](const auto& info) {
+                             return info.param.mode == Mode::Console ? "Console" : "Service";
+                         });
 
 TEST_F(StartupTest, LocalRuntimeThatIsNotExecutableFallsBackToTheSearchPath)
 {
@@ -208,4 +213,5 @@ INSTANTIATE_TEST_SUITE_P(
     Modes, UnstartableJavaTest,
     ::testing::Values(UnstartableCase{Mode::Service, 2, {}, {}},
                       UnstartableCase{Mode::Console, 0, {QStringLiteral("ERROR: \"Unable to start up service: ")},
-                                      {QStringLiteral("Unable to start up")}}));
+                                      {QStringLiteral("Unable to start up")}}),
+    [](const auto& info) { return info.param.mode == Mode::Console ? "Console" : "Service"; });

@@ -3,6 +3,7 @@
 #include "supervisor_fixture.h"
 
 #include <QTimer>
+#include <string>
 
 using StopRestartTest = SupervisorTest;
 
@@ -112,7 +113,10 @@ TEST_P(JavaEndsOnItsOwnTest, EndsTheServiceWithAnErrorAndALaterStopOnlyReportsSt
 }
 
 INSTANTIATE_TEST_SUITE_P(ExitCodes, JavaEndsOnItsOwnTest,
-                         ::testing::Values(OwnEndCase{0, 1}, OwnEndCase{7, 7}));
+                         ::testing::Values(OwnEndCase{0, 1}, OwnEndCase{7, 7}),
+                         [](const auto& info) {
+                             return "JavaExit" + std::to_string(info.param.javaExitCode);
+                         });
 
 TEST_F(StopRestartTest, StopDuringStartupWaitEndsTheService)
 {

@@ -94,7 +94,7 @@ private:
     std::unique_ptr<QCoreApplication> app;
     std::vector<QByteArray> argStorage;
     std::vector<char*> argPointers;
-    std::unique_ptr<TestService> service;
+    std::unique_ptr<TestService> currentService;
 };
 
 // Entry texts as the supervisor writes them for the service "Quillon".
