@@ -91,8 +91,8 @@ TEST_P(LocalRuntimeTest, LocalRuntimeGetsNineArgumentsAndIsAnnouncedOnlyOnTheCon
 INSTANTIATE_TEST_SUITE_P(Modes, LocalRuntimeTest,
                          ::testing::Values(LocalRuntimeCase{Mode::Console, 1},
                                            LocalRuntimeCase{Mode::Service, 0}),
-                         [](const auto& info) {
-                             return info.param.mode == Mode::Console ? "Console" : "Service";
+                         [](const auto& caseInfo) {
+                             return caseInfo.param.mode == Mode::Console ? "Console" : "Service";
                          });
 
 TEST_F(StartupTest, LocalRuntimeThatIsNotExecutableFallsBackToTheSearchPath)
@@ -214,4 +214,4 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(UnstartableCase{Mode::Service, 2, {}, {}},
                       UnstartableCase{Mode::Console, 0, {QStringLiteral("ERROR: \"Unable to start up service: ")},
                                       {QStringLiteral("Unable to start up")}}),
-    [](const auto& info) { return info.param.mode == Mode::Console ? "Console" : "Service"; });
+    [](const auto& caseInfo) { return caseInfo.param.mode == Mode::Console ? "Console" : "Service"; });

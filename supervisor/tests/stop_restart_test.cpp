@@ -114,8 +114,8 @@ TEST_P(JavaEndsOnItsOwnTest, EndsTheServiceWithAnErrorAndALaterStopOnlyReportsSt
 
 INSTANTIATE_TEST_SUITE_P(ExitCodes, JavaEndsOnItsOwnTest,
                          ::testing::Values(OwnEndCase{0, 1}, OwnEndCase{7, 7}),
-                         [](const auto& info) {
-                             return "JavaExit" + std::to_string(info.param.javaExitCode);
+                         [](const auto& caseInfo) {
+                             return "JavaExit" + std::to_string(caseInfo.param.javaExitCode);
                          });
 
 TEST_F(StopRestartTest, StopDuringStartupWaitEndsTheService)
