@@ -30,6 +30,24 @@ TEST_F(StopRestartTest, RestartShutsDownTheOldJavaAndStartsANewOne)
     EXPECT_TRUE(processGone(first.pid));
 }
 
+TEST_F(StopRestartTest, RestartBeforeTheStartupMarkerRestartsWithinStart)
+{
+    script(QStringLiteral("restart;quit;shutdown|startup;quit;shutdown"));
+    TestService& service = makeService(Mode::Service);
+    bool startedUp = false;
+    const int exitCode = run([&] {
+        startedUp = hasEntry(entry::startupCompleted);
+        service.stop();
+    });
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(startedUp);
+    EXPECT_EQ(texts(), (QStringList{entry::startingUp, entry::processOk, entry::doRestart,
+                                    entry::goingToShutdown, entry::shutdownCompleted,
+                                    entry::stopped, entry::startingUp, entry::processOk,
+                                    entry::startupCompleted, entry::goingToShutdown,
+                                    entry::shutdownCompleted, entry::stopped}));
+}
+
 TEST_F(StopRestartTest, RestartKillsAnOldJavaThatLingersAfterItsShutdown)
 {
     script(QStringLiteral("startup;sleep:300;restart;quit;shutdown;sleep:600000|startup;quit;shutdown"));
