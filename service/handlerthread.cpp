@@ -9,8 +9,7 @@
 void HandlerThread::run()
 {
     QtServiceBase* service = QtServiceBase::instance();
-    ServiceRuntimeState* state = currentRuntimeState();
-    if (service == nullptr || state == nullptr)
+    if (service == nullptr)
         return;
     QString name = service->serviceName();
     SERVICE_TABLE_ENTRYW table[] = {
@@ -30,5 +29,8 @@ void HandlerThread::run()
                                     .arg(qt_error_string(static_cast<int>(error)));
         writeEventLogEntry(name, EVENTLOG_ERROR_TYPE, 0, 0, message, QByteArray());
     }
-    releaseSynced(state->argsReady);
+    // The run waits for this before it goes on, so its state is still there.
+    const RuntimeStateUse use;
+    if (use.state() != nullptr)
+        releaseSynced(use.state()->argsReady);
 }

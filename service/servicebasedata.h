@@ -30,6 +30,8 @@ public:
     bool install(const QString& account, const QString& password);
     // The running executable's full path, empty when it cannot be read whole.
     static QString executablePath();
+    // The command line registered for an executable: quoted when it has a space.
+    static QString registeredCommandLine(const QString& executable);
 
     // The run under the service manager; true when a run took place and ended
     // or, launched from a console, when the start request succeeded.

@@ -20,22 +20,22 @@ QString accountToRegister(const QString& account)
     return qualified;
 }
 
-// An unquoted path with a space lets the service manager try the path's
-// prefixes as programs ("C:\Program.exe" for "C:\Program Files\..."), so such
-// a path is registered in quotes.
-QString commandLineFor(const QString& executable)
-{
-    if (executable.contains(QLatin1Char(' ')))
-        return QLatin1Char('"') + executable + QLatin1Char('"');
-    return executable;
-}
-
 LPCWSTR wide(const QString& text)
 {
     return reinterpret_cast<LPCWSTR>(text.utf16());
 }
 
 } // namespace
+
+// An unquoted path with a space lets the service manager try the path's
+// prefixes as programs ("C:\Program.exe" for "C:\Program Files\..."), so such
+// a path is registered in quotes.
+QString ServiceBaseData::registeredCommandLine(const QString& executable)
+{
+    if (executable.contains(QLatin1Char(' ')))
+        return QLatin1Char('"') + executable + QLatin1Char('"');
+    return executable;
+}
 
 QString ServiceBaseData::executablePath()
 {
@@ -62,7 +62,7 @@ bool ServiceBaseData::install(const QString& account, const QString& password)
     const QString executable = executablePath();
     if (executable.isEmpty())
         return false;
-    const QString commandLine = commandLineFor(executable);
+    const QString commandLine = registeredCommandLine(executable);
     const QString name = controller.serviceName();
 
     const DWORD serviceType =

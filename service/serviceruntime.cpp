@@ -11,13 +11,19 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 namespace {
 
 // The service manager's callbacks take no context, so the state of the run
-// is reachable through this one pointer.
-std::atomic<ServiceRuntimeState*> runtimeStatePointer{nullptr};
+// is reachable through this one pointer. Its lock also counts the callbacks
+// that use the state, so that the run frees it only when none does.
+std::mutex runtimeStatePointerMutex;
+std::condition_variable callbacksDone;
+ServiceRuntimeState* runtimeStatePointer = nullptr;
 
 constexpr int argsReadyTimeoutMs = 20000;
 constexpr unsigned long handlerThreadGraceMs = 1000;
@@ -35,15 +41,31 @@ QMutex abandonedRunsMutex;
 void publish(ServiceBaseData& data, ServiceRuntimeState* state)
 {
     data.runtimeState = state;
-    runtimeStatePointer.store(state, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    runtimeStatePointer = state;
 }
 
+} // namespace
+
+// True when no callback of the service manager uses the state any more,
+// after a grace period for one that is just returning.
+bool waitForCallbacks(ServiceRuntimeState* state)
+{
+    std::unique_lock<std::mutex> lock(runtimeStatePointerMutex);
+    return callbacksDone.wait_for(lock, std::chrono::milliseconds(handlerThreadGraceMs),
+                                  [state] { return state->callbacksInFlight == 0; });
+}
+
+namespace {
+
 // Ends the run's bookkeeping: unpublishes the state and frees it with the
-// thread, or keeps both when the thread still runs.
+// thread, or keeps both while the thread runs or a callback (a control
+// waiting for an event that no loop will deliver, say) still uses them.
 void retire(ServiceBaseData& data, ServiceRuntimeState* state, HandlerThread* thread)
 {
     publish(data, nullptr);
-    if (thread != nullptr && !thread->isFinished()) {
+    const bool callbacksEnded = waitForCallbacks(state);
+    if (!callbacksEnded || (thread != nullptr && !thread->isFinished())) {
         SyncedLocker lock(abandonedRunsMutex);
         if (abandonedRuns == nullptr)
             abandonedRuns = new std::vector<AbandonedRun>;
@@ -102,7 +124,20 @@ void ServiceRuntimeState::reportState(DWORD state)
     if (!serviceApiBound())
         return;
     SyncedLocker lock(statusLock);
+    if (runEnded)
+        return;
     status.dwCurrentState = state;
+    reportLocked();
+}
+
+void ServiceRuntimeState::reportStopped(int exitCode)
+{
+    SyncedLocker lock(statusLock);
+    runEnded = true;
+    status.dwWin32ExitCode = static_cast<DWORD>(exitCode);
+    if (!serviceApiBound())
+        return;
+    status.dwCurrentState = SERVICE_STOPPED;
     reportLocked();
 }
 
@@ -130,21 +165,27 @@ void ServiceRuntimeState::setStatusHandle(SERVICE_STATUS_HANDLE handle)
     statusHandle = handle;
 }
 
-void ServiceRuntimeState::setExitCode(int code)
-{
-    SyncedLocker lock(statusLock);
-    status.dwWin32ExitCode = static_cast<DWORD>(code);
-}
-
 SERVICE_STATUS ServiceRuntimeState::currentStatus()
 {
     SyncedLocker lock(statusLock);
     return status;
 }
 
-ServiceRuntimeState* currentRuntimeState()
+RuntimeStateUse::RuntimeStateUse()
 {
-    return runtimeStatePointer.load(std::memory_order_acquire);
+    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    used = runtimeStatePointer;
+    if (used != nullptr)
+        ++used->callbacksInFlight;
+}
+
+RuntimeStateUse::~RuntimeStateUse()
+{
+    if (used == nullptr)
+        return;
+    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    --used->callbacksInFlight;
+    callbacksDone.notify_all();
 }
 
 bool ServiceBaseData::runAsService()
@@ -193,8 +234,7 @@ bool ServiceBaseData::runAsService()
     releaseSynced(state->handlerReady);
 
     const int exitCode = q_ptr->runApplication();
-    state->setExitCode(exitCode);
-    state->reportState(SERVICE_STOPPED);
+    state->reportStopped(exitCode);
 
     if (thread->isRunning())
         thread->wait(handlerThreadGraceMs);
@@ -212,7 +252,8 @@ bool ServiceBaseData::runAsService()
 
 void WINAPI serviceMain(DWORD argc, LPWSTR* argv)
 {
-    ServiceRuntimeState* state = currentRuntimeState();
+    const RuntimeStateUse use;
+    ServiceRuntimeState* state = use.state();
     QtServiceBase* service = QtServiceBase::instance();
     if (state == nullptr || service == nullptr)
         return;
@@ -233,7 +274,8 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv)
 
 void WINAPI controlHandler(DWORD control)
 {
-    ServiceRuntimeState* state = currentRuntimeState();
+    const RuntimeStateUse use;
+    ServiceRuntimeState* state = use.state();
     if (state == nullptr)
         return;
 

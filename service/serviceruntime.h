@@ -47,24 +47,46 @@ struct ServiceRuntimeState {
     // It is only ever taken last and held for one report.
     QMutex statusLock;
 
-    // Sets the current state and reports the status.
+    // Sets the current state and reports the status; nothing once the run
+    // has reported its end, so that a control finishing late (the service
+    // quit its event loop inside start, say) cannot report a stopped service
+    // as running again.
     void reportState(DWORD state);
+    // The end of the run: stopped, with the event loop's exit code.
+    void reportStopped(int exitCode);
     // Reports the status again unless the service has stopped.
     void reportCurrentStatus();
     // Recomputes the accepted controls and reports them at once.
     void reportAcceptedControls(QtServiceBase::ServiceFlags flags);
     void setStatusHandle(SERVICE_STATUS_HANDLE handle);
-    void setExitCode(int code);
     SERVICE_STATUS currentStatus();
 
     static DWORD acceptedControls(QtServiceBase::ServiceFlags flags);
 
 private:
     void reportLocked();
+    bool runEnded = false; // under statusLock
+    friend class RuntimeStateUse;
+    friend bool waitForCallbacks(ServiceRuntimeState* state);
+    int callbacksInFlight = 0; // under the lock of the process-wide pointer
 };
 
-// The runtime state of the current service run; null outside a run.
-ServiceRuntimeState* currentRuntimeState();
+// The runtime state of the current service run, held for the length of one
+// callback of the service manager: the run does not free a state while a
+// callback still uses it. state() is null outside a run.
+class RuntimeStateUse
+{
+public:
+    RuntimeStateUse();
+    ~RuntimeStateUse();
+    RuntimeStateUse(const RuntimeStateUse&) = delete;
+    RuntimeStateUse& operator=(const RuntimeStateUse&) = delete;
+
+    ServiceRuntimeState* state() const { return used; }
+
+private:
+    ServiceRuntimeState* used;
+};
 
 // Sits in the service manager's dispatcher for the whole service run.
 class HandlerThread : public QThread
