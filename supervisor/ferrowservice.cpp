@@ -157,6 +157,9 @@ void FerrowService::shutdownJava()
             logMessage(tr("Service %1 is going to shutdown.").arg(serviceDescription()),
                        LogInformation, 0, 0);
             javaProcess.write(kQuitCommand, qint64(sizeof kQuitCommand - 1));
+            // The process object would send it only when events are next
+            // handled; the pause that follows is meant for the Java side.
+            javaProcess.waitForBytesWritten(1000);
             QThread::msleep(static_cast<unsigned long>(limits.quitPauseMs));
         }
         QElapsedTimer waited;

@@ -12,6 +12,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
+#include <QEventLoop>
+#include <functional>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -72,14 +75,19 @@ qint64 readStamp(const QString& path)
     return -1;
 }
 
+// Runs an event loop, as the service does once started, until the condition holds.
 void waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
+    QEventLoop loop;
     QElapsedTimer waited;
     waited.start();
-    while (!condition() && !waited.hasExpired(timeoutMs)) {
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
-    }
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (condition() || waited.hasExpired(timeoutMs))
+            loop.quit();
+    });
+    check.start(2);
+    loop.exec();
 }
 
 double median(std::vector<double> values)

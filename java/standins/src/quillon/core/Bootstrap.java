@@ -116,9 +116,10 @@ public final class Bootstrap {
         byte[] chunk = new byte[64 * 1024];
         int used = 0;
         for (long n = 1; n <= lines; n++) {
-            String number = String.format("%010d", n);
-            for (int i = 0; i < 10; i++) {
-                chunk[used + i] = (byte) number.charAt(i);
+            long digits = n;
+            for (int i = 9; i >= 0; i--) {
+                chunk[used + i] = (byte) ('0' + digits % 10);
+                digits /= 10;
             }
             Arrays.fill(chunk, used + 10, used + 63, (byte) '.');
             chunk[used + 63] = '\n';
