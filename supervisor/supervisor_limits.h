@@ -1,0 +1,27 @@
+// The supervisor's waits and time limits. The defaults are those of the
+// shipped program; tests and benchmarks shorten them.
+#pragma once
+
+struct SupervisorLimits
+{
+    // How long the Java process may take to come up at all.
+    int processStartTimeoutMs = 30000;
+    // Passes of the start-up wait; each handles events and then sleeps.
+    int startupWaitPasses = 20000;
+    // Sleep of one pass of the start-up and shut-down waits.
+    int passSleepMs = 5;
+    // Pause after the quit command, before the shut-down wait's first pass.
+    int quitPauseMs = 15;
+    // How long the Java application may take to shut down after the quit
+    // command. 20 s: long enough for an orderly close of connections and
+    // stores, and no longer than the time the system grants a service at its
+    // own shut-down, so that the Java process is ended by us and reported,
+    // not cut off unseen; it also stays within the 15 to 30 s that service
+    // wrappers commonly allow before they kill.
+    int stopTimeoutMs = 20000;
+    // How long, on a restart, the previous Java process may take to end after
+    // it reported its shut-down. It has nothing left to do but exit.
+    int previousExitTimeoutMs = 10000;
+    // How long to wait for a killed Java process to be reaped.
+    int killWaitMs = 5000;
+};
