@@ -14,6 +14,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
@@ -75,6 +76,15 @@ protected:
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         stateDir = pattern;
         ::setenv("QUILLON_STATE_DIR", stateDir.c_str(), 1);
+        // The service process has no stderr: AddressSanitizer and UBSan
+        // reports of every quillonsvc process go to files, which fail the test.
+        for (const char* variable : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+            const char* old = std::getenv(variable);
+            saved.emplace_back(variable, old != nullptr ? old : "");
+            const std::string value = (old != nullptr && *old != '\0' ? std::string(old) + ":" : std::string())
+                                      + "log_path=" + stateDir + "/sanitizer";
+            ::setenv(variable, value.c_str(), 1);
+        }
     }
 
     void TearDown() override
@@ -86,6 +96,20 @@ protected:
             ::kill(static_cast<pid_t>(service), SIGKILL);
         if (java > 0)
             ::kill(static_cast<pid_t>(java), SIGKILL);
+        for (const auto& [variable, value] : saved) {
+            if (value.empty())
+                ::unsetenv(variable.c_str());
+            else
+                ::setenv(variable.c_str(), value.c_str(), 1);
+        }
+        if (DIR* dir = ::opendir(stateDir.c_str()); dir != nullptr) {
+            while (const dirent* entry = ::readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name.rfind("sanitizer", 0) == 0)
+                    ADD_FAILURE() << "sanitizer report of a quillonsvc process:\n" << readText(stateDir + "/" + name);
+            }
+            ::closedir(dir);
+        }
         ::unsetenv("QUILLON_STATE_DIR");
         std::system(("rm -rf '" + stateDir + "'").c_str());
     }
@@ -233,6 +257,7 @@ protected:
     }
 
     std::string stateDir;
+    std::vector<std::pair<std::string, std::string>> saved;
 };
 
 TEST_F(ServiceEndToEnd, InstallRunCommandPauseStopAndRemove)
