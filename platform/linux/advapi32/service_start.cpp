@@ -12,14 +12,14 @@
 #include "text.h"
 #include "wire.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <memory>
-#include <optional>
-#include <algorithm>
 #include <fcntl.h>
 #include <grp.h>
+#include <memory>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>

@@ -1,0 +1,361 @@
+// quillonsvc installed, started from a console, commanded, stopped, killed
+// and removed, with the sample Java application behind it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <utility>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+const std::string program = QUILLONSVC_PATH;
+constexpr auto kWait = std::chrono::seconds(60);
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readText(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// /proc/<pid>/stat: state and parent; nullopt-like 'X' when there is none.
+char processState(long pid, long* parent = nullptr)
+{
+    const std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos)
+        return 'X';
+    char state = 'X';
+    long ppid = 0;
+    std::istringstream fields(stat.substr(close + 1));
+    fields >> state >> ppid;
+    if (parent != nullptr)
+        *parent = ppid;
+    return state;
+}
+
+bool processGone(long pid)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const char state = processState(pid);
+        if (state == 'X' || state == 'Z')
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+class ServiceEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(std::system(("mkdir -p '" + std::string(QUILLON_E2E_SCRATCH) + "'").c_str()), 0);
+        std::string pattern = std::string(QUILLON_E2E_SCRATCH) + "/state.XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        stateDir = pattern;
+        ::setenv("QUILLON_STATE_DIR", stateDir.c_str(), 1);
+        // The service process has no stderr: AddressSanitizer and UBSan
+        // reports of every quillonsvc process go to files, which fail the test.
+        for (const char* variable : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+            const char* old = std::getenv(variable);
+            saved.emplace_back(variable, old != nullptr ? old : "");
+            const std::string value = (old != nullptr && *old != '\0' ? std::string(old) + ":" : std::string())
+                                      + "log_path=" + stateDir + "/sanitizer";
+            ::setenv(variable, value.c_str(), 1);
+        }
+    }
+
+    void TearDown() override
+    {
+        // Leave nothing running behind, even when a step failed.
+        const long service = runningServicePid();
+        const long java = service > 0 ? javaOf(service) : 0;
+        if (service > 0)
+            ::kill(static_cast<pid_t>(service), SIGKILL);
+        if (java > 0)
+            ::kill(static_cast<pid_t>(java), SIGKILL);
+        for (const auto& [variable, value] : saved) {
+            if (value.empty())
+                ::unsetenv(variable.c_str());
+            else
+                ::setenv(variable.c_str(), value.c_str(), 1);
+        }
+        if (DIR* dir = ::opendir(stateDir.c_str()); dir != nullptr) {
+            while (const dirent* entry = ::readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name.rfind("sanitizer", 0) == 0)
+                    ADD_FAILURE() << "sanitizer report of a quillonsvc process:\n" << readText(stateDir + "/" + name);
+            }
+            ::closedir(dir);
+        }
+        ::unsetenv("QUILLON_STATE_DIR");
+        std::system(("rm -rf '" + stateDir + "'").c_str());
+    }
+
+    Outcome run(const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> all {program};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string outPath = stateDir + "/stdout.txt";
+        const std::string errPath = stateDir + "/stderr.txt";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        Outcome outcome;
+        if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            if (WIFEXITED(status))
+                outcome.exitCode = static_cast<signed char>(WEXITSTATUS(status));
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        outcome.out = readText(outPath);
+        outcome.err = readText(errPath);
+        return outcome;
+    }
+
+    std::string versionText(bool running)
+    {
+        return "The service\n\tQuillon\n\t" + program + "\n\nis installed and "
+               + (running ? "running" : "not running") + "\n\n";
+    }
+
+    // The pid the service published while it runs (the status file's state
+    // is not SERVICE_STOPPED and the process lives); 0 otherwise.
+    long runningServicePid()
+    {
+        long pid = 0;
+        unsigned state = 0;
+        const std::string status = readText(stateDir + "/run/quillon/status");
+        if (std::sscanf(status.c_str(), "pid=%ld startTime=%*u type=%*u state=%u", &pid, &state) != 2)
+            return 0;
+        const char process = processState(pid);
+        return state != 1 && process != 'X' && process != 'Z' ? pid : 0;
+    }
+
+    // The sample application's JVM among the service's descendants.
+    long javaOf(long service)
+    {
+        DIR* proc = ::opendir("/proc");
+        long found = 0;
+        while (const dirent* entry = proc != nullptr ? ::readdir(proc) : nullptr) {
+            char* end = nullptr;
+            const long pid = std::strtol(entry->d_name, &end, 10);
+            if (*end != '\0' || pid <= 0)
+                continue;
+            std::string command = readText("/proc/" + std::to_string(pid) + "/cmdline");
+            if (command.find("quillon.core.Bootstrap") == std::string::npos)
+                continue;
+            for (long ancestor = pid; ancestor > 1;) {
+                long parent = 0;
+                if (processState(ancestor, &parent) == 'X')
+                    break;
+                if (parent == service) {
+                    found = pid;
+                    break;
+                }
+                ancestor = parent;
+            }
+        }
+        if (proc != nullptr)
+            ::closedir(proc);
+        return found;
+    }
+
+    long waitForJava(long service)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (const long java = javaOf(service); java > 0)
+                return java;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return 0;
+    }
+
+    bool waitForVersion(bool running)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (run({"-v"}).out == versionText(running))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+    // Waits until the service has reported SERVICE_RUNNING: "-v" says
+    // running already while it starts, and a starting service takes no
+    // controls.
+    bool waitForServiceRunning()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (std::chrono::steady_clock::now() < deadline) {
+            unsigned state = 0;
+            const std::string status = readText(stateDir + "/run/quillon/status");
+            if (std::sscanf(status.c_str(), "pid=%*d startTime=%*u type=%*u state=%u", &state) == 1 && state == 4)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    // The texts of the service's event log, in order.
+    std::vector<std::string> eventTexts()
+    {
+        std::vector<std::string> texts;
+        std::ifstream in(stateDir + "/eventlog/quillon.jsonl");
+        std::string line;
+        const std::string key = "\"text\":\"";
+        while (std::getline(in, line)) {
+            const std::size_t start = line.find(key);
+            if (start != std::string::npos)
+                texts.push_back(line.substr(start + key.size(), line.find("\",", start + key.size()) - start - key.size()));
+        }
+        return texts;
+    }
+
+    void installAndStart(long& service, long& java)
+    {
+        ASSERT_EQ(run({"-i"}).exitCode, 0);
+        const Outcome started = run({});
+        ASSERT_EQ(started.exitCode, 0) << started.err;
+        ASSERT_TRUE(waitForServiceRunning());
+        ASSERT_TRUE(waitForVersion(true));
+        service = runningServicePid();
+        ASSERT_GT(service, 0);
+        java = waitForJava(service);
+        ASSERT_GT(java, 0) << "no JVM behind the service";
+    }
+
+    std::string stateDir;
+    std::vector<std::pair<std::string, std::string>> saved;
+};
+
+TEST_F(ServiceEndToEnd, InstallRunCommandPauseStopAndRemove)
+{
+    Outcome o = run({"-i"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out, "The service Quillon has been installed under: " + program + "\n");
+    EXPECT_EQ(o.err, "");
+
+    o = run({"-v"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out, versionText(false));
+
+    // From a console without an option: the manager starts the service in a
+    // process of its own and the console returns at once.
+    o = run({});
+    EXPECT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    ASSERT_TRUE(waitForVersion(true));
+    ASSERT_TRUE(waitForServiceRunning());
+    const long service = runningServicePid();
+    ASSERT_GT(service, 0);
+    const long java = waitForJava(service);
+    ASSERT_GT(java, 0) << "no JVM behind the service";
+
+    o = run({"-c", "5"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out + o.err, "");
+    // Not pausable: the manager refuses, the program says nothing and the
+    // service keeps running.
+    o = run({"-p"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out + o.err, "");
+    EXPECT_EQ(run({"-v"}).out, versionText(true));
+    EXPECT_EQ(runningServicePid(), service);
+
+    o = run({"-t"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.err, "");
+    EXPECT_TRUE(processGone(java));
+    EXPECT_TRUE(processGone(service));
+    EXPECT_EQ(run({"-v"}).out, versionText(false));
+
+    // The JVM received the quit command and answered with its shut-down marker.
+    const auto texts = eventTexts();
+    const auto at = [&texts](const std::string& text) {
+        return std::find(texts.begin(), texts.end(), text) - texts.begin();
+    };
+    const std::vector<std::string> expected {"Service Quillon is starting up", "Quillon startup completed",
+                                             "Service Quillon is going to shutdown.",
+                                             "Quillon shutdown completed", "Service Quillon succesfully stopped."};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_LT(at(expected[i]), static_cast<long>(texts.size())) << "no entry: " << expected[i];
+        if (i > 0) {
+            EXPECT_LT(at(expected[i - 1]), at(expected[i])) << expected[i];
+        }
+    }
+
+    o = run({"-u"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out, "The service Quillon has been uninstalled.\n");
+    EXPECT_EQ(run({"-v"}).out,
+              "The service\n\tQuillon\n\t" + program + "\n\nis not installed and not running\n\n");
+}
+
+TEST_F(ServiceEndToEnd, AKilledServiceReadsStoppedAndLeavesNoJava)
+{
+    long service = 0;
+    long java = 0;
+    installAndStart(service, java);
+    ASSERT_EQ(::kill(static_cast<pid_t>(service), SIGKILL), 0);
+    EXPECT_TRUE(processGone(java)) << "the JVM outlived its supervisor";
+    EXPECT_TRUE(waitForVersion(false)) << run({"-v"}).out << readText(stateDir + "/run/quillon/status");
+    // The service starts again after it was killed.
+    EXPECT_EQ(run({}).exitCode, 0);
+    ASSERT_TRUE(waitForServiceRunning());
+    const long again = runningServicePid();
+    ASSERT_GT(again, 0);
+    EXPECT_NE(again, service);
+    EXPECT_GT(waitForJava(again), 0);
+    EXPECT_EQ(run({"-t"}).exitCode, 0);
+    EXPECT_TRUE(waitForVersion(false));
+    EXPECT_EQ(run({"-u"}).exitCode, 0);
+}
+
+TEST_F(ServiceEndToEnd, InstallTwiceAndRemoveWhatIsNotThere)
+{
+    ASSERT_EQ(run({"-i"}).exitCode, 0);
+    Outcome o = run({"-i"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "The service Quillon is already installed\n");
+
+    EXPECT_EQ(run({"-u"}).exitCode, 0);
+    o = run({"-u"});
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, "The service Quillon is not installed\n");
+}
+
+} // namespace
