@@ -84,7 +84,8 @@ build_qtcore() {
       -no-gui -no-widgets -no-dbus -no-opengl -no-openssl -no-icu \
       -qt-pcre -qt-zlib -nomake examples -nomake tests -nomake tools \
       > build.log 2>&1
-    make -C src -j"$jobs" sub-corelib >> build.log 2>&1
+    # Only the core library and what it needs (bootstrap, moc, rcc, pcre2).
+    (cd src && ../bin/qmake -o Makefile src.pro && make -j"$jobs" sub-corelib) >> build.log 2>&1
   ) || { tail -n 40 "$out/build.log" >&2; exit 1; }
   [[ -e "$out/lib/libQt5Core.a" && -e "$out/lib/cmake/Qt5Core/Qt5CoreConfig.cmake" ]] \
     || { echo "build-deps: Qt Core for $arch is incomplete" >&2; exit 1; }
