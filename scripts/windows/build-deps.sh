@@ -105,6 +105,10 @@ for arch in "${arches[@]}"; do
   case $arch in i686|x86_64) ;; *) echo "build-deps: unknown architecture $arch" >&2; exit 2 ;; esac
   command -v "$arch-w64-mingw32-g++-posix" >/dev/null \
     || { echo "build-deps: $arch-w64-mingw32-g++-posix is missing" >&2; exit 1; }
+  # Qt's mkspec calls the unsuffixed compiler; it must be the posix-thread
+  # variant the project itself builds with.
+  "$arch-w64-mingw32-g++" -v 2>&1 | grep -q 'Thread model: posix' \
+    || { echo "build-deps: $arch-w64-mingw32-g++ is not the posix-thread variant (update-alternatives)" >&2; exit 1; }
 
   cryptopp_root="$cache/cryptopp-${cryptopp_version//[:~]/_}-$arch"
   if [[ -e "$cryptopp_root/.complete" ]]; then
