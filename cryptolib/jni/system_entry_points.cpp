@@ -1,0 +1,21 @@
+// elapsedRealtime and sysHello: the two entry points that work on their own.
+#include "marshalling.h"
+#include "wall_clock.h"
+
+#include <cstdio>
+
+extern "C" {
+
+// The C calling convention (no JNICALL), as the 32-bit build exports it under
+// its plain name.
+JNIEXPORT jlong Java_Quillon_Vaultor_elapsedRealtime(JNIEnv*, jclass)
+{
+    return quillon::jni::guardedCall<jlong>(0, [] { return static_cast<jlong>(quillon::jni::wallClockMilliseconds()); });
+}
+
+JNIEXPORT void JNICALL Java_Quillon_Vaultor_sysHello(JNIEnv*, jclass)
+{
+    std::printf("Hello world\r\n");
+}
+
+} // extern "C"

@@ -1,0 +1,87 @@
+#include "fake_jni_env.h"
+#include "marshalling.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+extern "C" {
+jbyteArray JNICALL Java_Quillon_Vaultor_encrypt(JNIEnv*, jclass, jbyteArray, jbyteArray);
+jbyteArray JNICALL Java_Quillon_Vaultor_decrypt(JNIEnv*, jclass, jbyteArray, jbyteArray);
+jbyteArray JNICALL Java_Quillon_Vaultor_encryptById(JNIEnv*, jclass, jbyteArray);
+jbyteArray JNICALL Java_Quillon_Vaultor_decryptById(JNIEnv*, jclass, jbyteArray);
+jbyteArray JNICALL Java_Quillon_Vaultor_encryptById2(JNIEnv*, jclass, jbyteArray);
+jbyteArray JNICALL Java_Quillon_Vaultor_decryptById2(JNIEnv*, jclass, jbyteArray);
+jstring Java_Quillon_Vaultor_genkey(JNIEnv*, jclass);
+}
+
+namespace quillon::jni {
+namespace {
+
+using test::FakeJniEnv;
+using OneArrayEntry = jbyteArray(JNICALL*)(JNIEnv*, jclass, jbyteArray);
+
+const OneArrayEntry kBuiltInKeyEntries[] = {
+    Java_Quillon_Vaultor_encryptById, Java_Quillon_Vaultor_decryptById,
+    Java_Quillon_Vaultor_encryptById2, Java_Quillon_Vaultor_decryptById2};
+
+TEST(GuardedCall, ReturnsTheFallbackForAnythingThrown)
+{
+    EXPECT_EQ(guardedCall(7, [] { return 1; }), 1);
+    EXPECT_EQ(guardedCall(7, []() -> int { throw std::runtime_error("x"); }), 7);
+    EXPECT_EQ(guardedCall(7, []() -> int { throw 42; }), 7);
+}
+
+TEST(EntryPoints, ANullArrayGivesNull)
+{
+    FakeJniEnv fake;
+    const jbyteArray some = fake.array("data");
+    EXPECT_EQ(Java_Quillon_Vaultor_encrypt(fake.env(), nullptr, nullptr, some), nullptr);
+    EXPECT_EQ(Java_Quillon_Vaultor_encrypt(fake.env(), nullptr, some, nullptr), nullptr);
+    EXPECT_EQ(Java_Quillon_Vaultor_decrypt(fake.env(), nullptr, nullptr, nullptr), nullptr);
+    for (const auto entry : kBuiltInKeyEntries) {
+        EXPECT_EQ(entry(fake.env(), nullptr, nullptr), nullptr);
+    }
+}
+
+// A failure beneath an entry point (here: the calls into the JVM throwing, as
+// an allocation failure would) must come back as null, never unwind further.
+TEST(EntryPoints, NothingThrownBeneathAnEntryPointLeavesIt)
+{
+    FakeJniEnv fake;
+    const jbyteArray data = fake.array(std::string(40, 'd'));
+    const jbyteArray password = fake.array("pw");
+    fake.throwFromCalls = true;
+    EXPECT_EQ(Java_Quillon_Vaultor_encrypt(fake.env(), nullptr, data, password), nullptr);
+    EXPECT_EQ(Java_Quillon_Vaultor_decrypt(fake.env(), nullptr, data, password), nullptr);
+    for (const auto entry : kBuiltInKeyEntries) {
+        EXPECT_EQ(entry(fake.env(), nullptr, data), nullptr);
+    }
+    EXPECT_EQ(Java_Quillon_Vaultor_genkey(fake.env(), nullptr), nullptr);
+}
+
+TEST(EntryPoints, MarshalAllBytesBothWays)
+{
+    FakeJniEnv fake;
+    const std::string plain("\0zero\0bytes\0", 12);
+    const jbyteArray password = fake.array(std::string("\0", 1));
+    const jbyteArray sealed = Java_Quillon_Vaultor_encrypt(fake.env(), nullptr, fake.array(plain), password);
+    ASSERT_NE(sealed, nullptr);
+    EXPECT_EQ(fake.bytesOf(sealed).size(), plain.size() + 72);
+    const jbyteArray opened = Java_Quillon_Vaultor_decrypt(fake.env(), nullptr, sealed, password);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(fake.bytesOf(opened), plain);
+
+    const jbyteArray encrypted = Java_Quillon_Vaultor_encryptById(fake.env(), nullptr, fake.array(plain + plain));
+    ASSERT_NE(encrypted, nullptr);
+    EXPECT_EQ(fake.bytesOf(Java_Quillon_Vaultor_decryptById(fake.env(), nullptr, encrypted)), plain + plain);
+    EXPECT_EQ(Java_Quillon_Vaultor_encryptById(fake.env(), nullptr, fake.array(plain)), nullptr);
+    EXPECT_EQ(Java_Quillon_Vaultor_decryptById2(fake.env(), nullptr, fake.array("")), nullptr);
+
+    const jstring keyText = Java_Quillon_Vaultor_genkey(fake.env(), nullptr);
+    ASSERT_NE(keyText, nullptr);
+    EXPECT_GE(fake.textOf(keyText).size(), 768u);
+}
+
+} // namespace
+} // namespace quillon::jni
