@@ -7,7 +7,6 @@ any check failed. A check that cannot run here is reported as skipped, with
 the reason, and never counted as passed."""
 
 import argparse
-import hashlib
 import os
 import random
 import re
@@ -125,7 +124,7 @@ def objdump_returns(objdump, dll):
             current = label.group(1)
             returns.setdefault(current, [])
             continue
-        insn = re.match(r"^\s+[0-9a-f]+:\s+(ret\S*)\s*(\$0x[0-9a-f]+)?", line)
+        insn = re.match(r"^\s*[0-9a-f]+:\s+(ret\S*)\s*(\$0x[0-9a-f]+)?", line)
         if insn and current is not None:
             returns[current].append(int(insn.group(2)[1:], 16) if insn.group(2) else 0)
     return returns
@@ -157,7 +156,8 @@ def static_checks(results, args):
             returns = objdump_returns(args.objdump_i686, path)
             for method in METHODS:
                 pops = STDCALL_BYTES.get(method, 0)
-                symbol = f"Java_Quillon_Vaultor_{method}" + (f"@{pops}" if pops else "")
+                # Symbols carry the 32-bit C decoration: a leading underscore.
+                symbol = f"_Java_Quillon_Vaultor_{method}" + (f"@{pops}" if pops else "")
                 found = returns.get(symbol)
                 convention = f"standard call, callee pops {pops}" if pops else "C convention"
                 if not found:
