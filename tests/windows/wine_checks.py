@@ -7,6 +7,7 @@ any check failed. A check that cannot run here is reported as skipped, with
 the reason, and never counted as passed."""
 
 import argparse
+import hashlib
 import os
 import random
 import re
@@ -276,20 +277,39 @@ def identity_checks(results, windows, sources_tool, wine):
         return
     run = wine.run([sources_tool])
     report = run.stdout.decode("latin-1").replace("\r\n", "\n")
+    if not results.check("identity_sources runs under Wine", run.returncode == 0,
+                         run.stderr.decode(errors="replace")[-300:]):
+        return
+    facts = {}
     print("   what Wine returns for each source:")
     for line in report.splitlines():
-        print("     " + line)
-    results.check("identity_sources runs under Wine", run.returncode == 0,
-                  run.stderr.decode(errors="replace")[-300:])
-    fields = {}
-    for line in report.splitlines():
-        match = re.match(r"^\s*([A-Za-z][\w ]*?)\s*[:=]\s?(.*)$", line)
-        if match:
-            fields[match.group(1).strip()] = match.group(2)
-    identity = next((v.strip() for k, v in fields.items() if "identity" in k.lower()), None)
-    if identity is not None:
-        results.check("the tool's identity text equals getit's", "text " + identity == texts[0],
-                      f"{identity} / {texts[0][5:]}")
+        name, _, value = line.partition(" ")
+        if name == "identity":
+            facts[name] = value.encode()
+        else:
+            facts[name] = b"" if value == "-" else bytes.fromhex(value)
+        print(f"     {name:20} {facts[name]!r}")
+    wanted = ["vendor", "vmGenerationId", "systemUuid", "bootDiskSerial", "systemVolumeSerial", "identity"]
+    if not results.check("identity_sources reports every source", all(k in facts for k in wanted),
+                         f"got {sorted(facts)}"):
+        return
+    results.check("the system volume serial has its form (xxxx-xxxx, lowercase hex)",
+                  facts["systemVolumeSerial"] == b"" or
+                  re.fullmatch(rb"[0-9a-f]{4}-[0-9a-f]{4}", facts["systemVolumeSerial"]) is not None,
+                  repr(facts["systemVolumeSerial"]))
+    # The identity text, computed here from the facts as Wine gave them.
+    vendor = facts["vendor"]
+    serial = next((facts[k] for k in wanted[1:5] if facts[k]), b"")
+    placeholder = not serial
+    if placeholder:
+        vendor, serial = PLACEHOLDER_VENDOR, PLACEHOLDER_SERIAL
+    if not vendor:
+        vendor = PLACEHOLDER_VENDOR
+    expected = hashlib.sha256(vendor + serial).hexdigest().upper()
+    expected += ("Z" if placeholder else "") + ("D" if vendor == b"docker" else "") + "3317"
+    results.check("getit equals the identity computed here from the reported facts",
+                  texts[0] == "text " + expected, f"{texts[0][5:]} / {expected}")
+    results.check("the tool's identity equals getit's", facts["identity"].decode() == texts[0][5:])
 
 
 # ---------------------------------------------------------------- service ---
