@@ -29,13 +29,13 @@ std::string CryptoService::generateKeyText() const
         encryptWithPassword(ByteView(reinterpret_cast<const char*>(data.data()), kDataLength),
                             ByteView(reinterpret_cast<const char*>(password.data()), kPasswordLength));
 
-    std::string hex;
-    CryptoPP::StringSource pipeline(bytePointer(viewOf(sealed)), sealed.size(), true,
-                                    new CryptoPP::HexEncoder(new CryptoPP::StringSink(hex), true));
+    ByteString hex;
+    CryptoPP::StringSource pipeline(
+        bytePointer(viewOf(sealed)), sealed.size(), true,
+        new CryptoPP::HexEncoder(new CryptoPP::StringSinkTemplate<ByteString>(hex), true));
 
     const auto length = static_cast<std::size_t>(std::rand() % kLengthSpread + kShortestText);
-    hex.resize(length);
-    return hex;
+    return std::string(hex.data(), length);
 }
 
 } // namespace quillon::crypto

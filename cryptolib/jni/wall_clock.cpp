@@ -4,6 +4,11 @@
 
 namespace quillon::jni {
 
+std::int64_t fileTimeToMilliseconds(std::uint64_t ticks)
+{
+    return static_cast<std::int64_t>(static_cast<double>(ticks) / 10000.0);
+}
+
 std::int64_t wallClockMilliseconds()
 {
     FILETIME now{};
@@ -13,8 +18,7 @@ std::int64_t wallClockMilliseconds()
     } else {
         GetSystemTimePreciseAsFileTime(&now);
     }
-    const auto ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return static_cast<std::int64_t>(static_cast<double>(ticks) / 10000.0);
+    return fileTimeToMilliseconds((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
 }
 
 } // namespace quillon::jni

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace quillon::crypto {
 namespace {
 
@@ -13,6 +15,20 @@ struct DecodeCase {
     const char* text;
     std::string expected;
 };
+
+// Readable test names: the text with control characters escaped.
+void PrintTo(const DecodeCase& c, std::ostream* os)
+{
+    *os << '[';
+    for (const char* p = c.text; *p != '\0'; ++p) {
+        if (*p == '\n') {
+            *os << "\\n";
+        } else {
+            *os << *p;
+        }
+    }
+    *os << ']';
+}
 
 class DecodeBase64 : public ::testing::TestWithParam<DecodeCase> {};
 
