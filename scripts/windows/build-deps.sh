@@ -84,10 +84,12 @@ build_qtcore() {
       -no-gui -no-widgets -no-dbus -no-opengl -no-openssl -no-icu \
       -qt-pcre -qt-zlib -nomake examples -nomake tests -nomake tools \
       > build.log 2>&1
-    # Only the core library and what it needs (bootstrap, moc, rcc, pcre2).
-    (cd src && ../bin/qmake -o Makefile src.pro && make -j"$jobs" sub-corelib) >> build.log 2>&1
+    # Only the core library with what it needs, and the two host tools its
+    # CMake package refers to (moc, rcc).
+    (cd src && ../bin/qmake -o Makefile src.pro && make -j"$jobs" sub-corelib sub-rcc) >> build.log 2>&1
   ) || { tail -n 40 "$out/build.log" >&2; exit 1; }
-  [[ -e "$out/lib/libQt5Core.a" && -e "$out/lib/cmake/Qt5Core/Qt5CoreConfig.cmake" ]] \
+  [[ -e "$out/lib/libQt5Core.a" && -x "$out/bin/moc" && -x "$out/bin/rcc" \
+     && -e "$out/lib/cmake/Qt5Core/Qt5CoreConfig.cmake" ]] \
     || { echo "build-deps: Qt Core for $arch is incomplete" >&2; exit 1; }
   touch "$out/.complete"
 }
