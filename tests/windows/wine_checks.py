@@ -278,7 +278,7 @@ def identity_checks(results, windows, sources_tool, wine):
     run = wine.run([sources_tool])
     report = run.stdout.decode("latin-1").replace("\r\n", "\n")
     if not results.check("identity_sources runs under Wine", run.returncode == 0,
-                         run.stderr.decode(errors="replace")[-300:]):
+                         "" if run.returncode == 0 else run.stderr.decode(errors="replace")[-300:]):
         return
     facts = {}
     print("   what Wine returns for each source:")
