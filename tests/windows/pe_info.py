@@ -23,6 +23,7 @@ class PeFile:
          self.characteristics) = struct.unpack_from("<HHIIIHH", self.data, coff)
         opt = coff + 20
         magic = struct.unpack_from("<H", self.data, opt)[0]
+        self.pe32_plus = magic == 0x20B
         if magic == 0x10B:
             directories = opt + 96
         elif magic == 0x20B:
@@ -64,18 +65,34 @@ class PeFile:
         return [self.cstring(struct.unpack_from("<I", self.data, table + 4 * i)[0])
                 for i in range(names)]
 
-    def imported_dlls(self):
+    def imports(self):
+        """Imported function names by DLL name (ordinal imports as '#n')."""
         rva, _ = self.directory(1)
-        dlls = []
+        found = {}
         if not rva:
-            return dlls
+            return found
         entry = self.offset(rva)
+        width, ordinal_flag = (8, 1 << 63) if self.pe32_plus else (4, 1 << 31)
         while True:
-            fields = struct.unpack_from("<IIIII", self.data, entry)
-            if not any(fields):
-                return dlls
-            dlls.append(self.cstring(fields[3]))
+            lookup, _, _, name, first_thunk = struct.unpack_from("<IIIII", self.data, entry)
+            if not (lookup or name or first_thunk):
+                return found
+            names = []
+            thunk = self.offset(lookup or first_thunk)
+            while True:
+                value = int.from_bytes(self.data[thunk:thunk + width], "little")
+                if not value:
+                    break
+                if value & ordinal_flag:
+                    names.append(f"#{value & 0xFFFF}")
+                else:
+                    names.append(self.cstring((value & 0x7FFFFFFF) + 2))
+                thunk += width
+            found[self.cstring(name)] = names
             entry += 20
+
+    def imported_dlls(self):
+        return list(self.imports())
 
     def resources(self, type_id):
         """The data of every resource of the given numeric type."""

@@ -153,6 +153,10 @@ def static_checks(results, args):
                       f"extra {sorted(set(exports) - set(expected))}, missing {sorted(set(expected) - set(exports))}"
                       if exports != expected else ", ".join(exports))
         check_self_contained(results, dll_name, pe)
+        clock = "GetSystemTimePreciseAsFileTime" if arch == "i686" else "GetSystemTimeAsFileTime"
+        kernel32 = next((names for dll, names in pe.imports().items() if dll.lower() == "kernel32.dll"), [])
+        results.check(f"{dll_name}: reads the clock with {clock}", clock in kernel32,
+                      ", ".join(n for n in kernel32 if "SystemTime" in n))
         if arch == "i686":
             returns = objdump_returns(args.objdump_i686, path)
             for method in METHODS:
