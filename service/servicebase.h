@@ -13,8 +13,10 @@ class ServiceBaseData;
 class QtServiceBase
 {
 public:
-    enum LogMessageType { LogSuccess = 0, LogError = 1, LogWarning = 2, LogInformation = 3 };
-    enum StartupMode { AutomaticStart = 0, DemandStart = 1 };
+    // Fixed underlying types: callers may pass other values, which are
+    // written as a success entry or installed as a demand start.
+    enum LogMessageType : int { LogSuccess = 0, LogError = 1, LogWarning = 2, LogInformation = 3 };
+    enum StartupMode : int { AutomaticStart = 0, DemandStart = 1 };
     enum ServiceFlag { Pausable = 0x1, Unstoppable = 0x2, StopsAtShutdown = 0x4 };
     using ServiceFlags = int;
 

@@ -101,5 +101,8 @@ public final class VaultorBench {
 
         System.out.printf("%n%-26s %12s %12s %12s%n", "key texts (calls/s)", "C++", "JNI", "");
         row("genkey", VaultorBenchNative.genkeyPerSecond(seconds), rate(Vaultor::genkey), Double.NaN);
+
+        System.out.printf("%n%-26s %12s %12s %12s%n", "machine identity (calls/s)", "C++", "JNI", "");
+        row("getit", VaultorBenchNative.getitPerSecond(seconds), rate(Vaultor::getit), Double.NaN);
     }
 }

@@ -20,4 +20,6 @@ final class VaultorBenchNative {
     static native double decryptByIdMegabytesPerSecond(int size, double seconds);
 
     static native double genkeyPerSecond(double seconds);
+
+    static native double getitPerSecond(double seconds);
 }

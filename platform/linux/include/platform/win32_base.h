@@ -74,3 +74,24 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 void GetSystemTimeAsFileTime(LPFILETIME time);
 void GetSystemTimePreciseAsFileTime(LPFILETIME time);
 }
+
+// Devices and volumes: CreateFileW, DeviceIoControl, CloseHandle,
+// GetSystemWindowsDirectoryA, GetVolumeInformationA.
+#define ERROR_NOT_SUPPORTED 50UL
+#define ERROR_PATH_NOT_FOUND 3UL
+#define ERROR_INVALID_FUNCTION 1UL
+
+extern "C" {
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                   LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                   DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer, DWORD inBufferSize,
+                     LPVOID outBuffer, DWORD outBufferSize, LPDWORD bytesReturned,
+                     LPOVERLAPPED overlapped);
+BOOL CloseHandle(HANDLE object);
+UINT GetSystemWindowsDirectoryA(LPSTR buffer, UINT size);
+BOOL GetVolumeInformationA(LPCSTR rootPathName, LPSTR volumeNameBuffer, DWORD volumeNameSize,
+                           LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength,
+                           LPDWORD fileSystemFlags, LPSTR fileSystemNameBuffer,
+                           DWORD fileSystemNameSize);
+}

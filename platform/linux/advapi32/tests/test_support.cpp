@@ -1,0 +1,165 @@
+#include "test_support.h"
+
+#include "../../kernel32/utf16.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace quillon::advapi32::test {
+
+std::u16string wide(const std::string& text)
+{
+    return linux_kernel32::utf8ToUtf16(text);
+}
+
+void StateDirTest::SetUp()
+{
+    std::string pattern = std::string(QUILLON_TEST_SCRATCH) + "/state.XXXXXX";
+    ASSERT_EQ(::system(("mkdir -p '" + std::string(QUILLON_TEST_SCRATCH) + "'").c_str()), 0);
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    stateDir = pattern;
+    ::setenv("QUILLON_STATE_DIR", stateDir.c_str(), 1);
+}
+
+void StateDirTest::TearDown()
+{
+    ::unsetenv("QUILLON_STATE_DIR");
+    if (!stateDir.empty())
+        ::system(("rm -rf '" + stateDir + "'").c_str());
+}
+
+namespace {
+// A reader for the flat objects the event log writes.
+class LineParser {
+public:
+    explicit LineParser(const std::string& line) : s_(line) {}
+
+    bool parse(LogEntry& entry)
+    {
+        if (!take('{'))
+            return false;
+        while (true) {
+            std::string key;
+            if (!readString(key) || !take(':'))
+                return false;
+            skipBlanks();
+            if (peek() == '"') {
+                std::string value;
+                if (!readString(value))
+                    return false;
+                entry.text[key] = value;
+            } else if (peek() == '[') {
+                ++i_;
+                while (!take(']')) {
+                    std::string value;
+                    if (!readString(value))
+                        return false;
+                    entry.strings.push_back(value);
+                    take(',');
+                }
+            } else {
+                std::size_t used = 0;
+                entry.number[key] = std::stoll(s_.substr(i_), &used);
+                i_ += used;
+            }
+            if (take('}'))
+                return true;
+            if (!take(','))
+                return false;
+        }
+    }
+
+private:
+    void skipBlanks()
+    {
+        while (i_ < s_.size() && s_[i_] == ' ')
+            ++i_;
+    }
+    char peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
+    bool take(char c)
+    {
+        skipBlanks();
+        if (peek() != c)
+            return false;
+        ++i_;
+        return true;
+    }
+    bool readString(std::string& out)
+    {
+        if (!take('"'))
+            return false;
+        while (i_ < s_.size() && s_[i_] != '"') {
+            char c = s_[i_++];
+            if (c == '\\') {
+                const char e = s_[i_++];
+                switch (e) {
+                case 'n': c = '\n'; break;
+                case 'r': c = '\r'; break;
+                case 't': c = '\t'; break;
+                case 'u': c = static_cast<char>(std::stoi(s_.substr(i_, 4), nullptr, 16)); i_ += 4; break;
+                default: c = e;
+                }
+            }
+            out.push_back(c);
+        }
+        return take('"');
+    }
+
+    const std::string& s_;
+    std::size_t i_ = 0;
+};
+} // namespace
+
+std::vector<LogEntry> readEventLog(const std::string& path)
+{
+    std::vector<LogEntry> entries;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        LogEntry entry;
+        EXPECT_TRUE(LineParser(line).parse(entry)) << line;
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+std::string toolPath()
+{
+    return QUILLON_TEST_TOOL;
+}
+
+int spawnTool(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> all;
+    all.push_back(toolPath());
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    return pid;
+}
+
+int waitTool(int pid)
+{
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+int runTool(const std::vector<std::string>& arguments)
+{
+    const int pid = spawnTool(arguments);
+    return pid < 0 ? -1 : waitTool(pid);
+}
+
+} // namespace quillon::advapi32::test

@@ -1,0 +1,45 @@
+// Shared pieces of the advapi32 tests: a private state directory per test,
+// UTF-16 literals, the JSON lines of the event log, and helper processes.
+#pragma once
+
+#include "platform/win32_service.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace quillon::advapi32::test {
+
+std::u16string wide(const std::string& text);
+
+// Points QUILLON_STATE_DIR at a fresh directory in the build tree for each
+// test and removes it afterwards.
+class StateDirTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string stateDir;
+};
+
+// One event-log entry as read back from its JSON line: strings and numbers
+// by key, the "strings" array separately.
+struct LogEntry {
+    std::map<std::string, std::string> text;
+    std::map<std::string, long long> number;
+    std::vector<std::string> strings;
+};
+std::vector<LogEntry> readEventLog(const std::string& path);
+
+// Path of the helper program built beside the tests.
+std::string toolPath();
+
+// Runs the helper program with arguments and waits; returns its exit status
+// (or -1 when it did not exit normally).
+int runTool(const std::vector<std::string>& arguments);
+// Starts it without waiting; returns the pid.
+int spawnTool(const std::vector<std::string>& arguments);
+int waitTool(int pid);
+
+} // namespace quillon::advapi32::test

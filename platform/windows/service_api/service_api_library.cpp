@@ -1,0 +1,6 @@
+#include "platform/service_api_library.h"
+
+QString serviceApiLibraryName()
+{
+    return QStringLiteral("advapi32");
+}

@@ -1,0 +1,362 @@
+// The service run under the service manager: the main thread's part, the
+// service main function, the control handler and the control events.
+#include "serviceruntime.h"
+
+#include "localarguments.h"
+#include "servicebasedata.h"
+#include "servicemanagerapi.h"
+#include "threadsync.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// The service manager's callbacks take no context, so the state of the run
+// is reachable through this one pointer. Its lock also counts the callbacks
+// that use the state, so that the run frees it only when none does.
+std::mutex runtimeStatePointerMutex;
+std::condition_variable callbacksDone;
+ServiceRuntimeState* runtimeStatePointer = nullptr;
+
+constexpr int argsReadyTimeoutMs = 20000;
+constexpr unsigned long handlerThreadGraceMs = 1000;
+
+// A dispatcher thread that has not finished cannot be deleted (Qt aborts),
+// and it may still call into the state of its run. Both are kept here,
+// reachable, for the rest of the process's life.
+QMutex abandonedRunsMutex;
+
+} // namespace
+
+// Not static: the list must stay visible as the owner of what it holds.
+struct AbandonedServiceRun {
+    ServiceRuntimeState* state;
+    HandlerThread* thread;
+};
+extern std::vector<AbandonedServiceRun>* abandonedServiceRuns;
+std::vector<AbandonedServiceRun>* abandonedServiceRuns = nullptr;
+
+namespace {
+
+void publish(ServiceBaseData& data, ServiceRuntimeState* state)
+{
+    data.runtimeState = state;
+    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    runtimeStatePointer = state;
+}
+
+} // namespace
+
+// True when no callback of the service manager uses the state any more,
+// after a grace period for one that is just returning.
+bool waitForCallbacks(ServiceRuntimeState* state)
+{
+    std::unique_lock<std::mutex> lock(runtimeStatePointerMutex);
+    return callbacksDone.wait_for(lock, std::chrono::milliseconds(handlerThreadGraceMs),
+                                  [state] { return state->callbacksInFlight == 0; });
+}
+
+namespace {
+
+// Ends the run's bookkeeping: unpublishes the state and frees it with the
+// thread, or keeps both while the thread runs or a callback (a control
+// waiting for an event that no loop will deliver, say) still uses them.
+void retire(ServiceBaseData& data, ServiceRuntimeState* state, HandlerThread* thread)
+{
+    publish(data, nullptr);
+    const bool callbacksEnded = waitForCallbacks(state);
+    if (!callbacksEnded || (thread != nullptr && !thread->isFinished())) {
+        SyncedLocker lock(abandonedRunsMutex);
+        if (abandonedServiceRuns == nullptr)
+            abandonedServiceRuns = new std::vector<AbandonedServiceRun>;
+        abandonedServiceRuns->push_back({state, thread});
+        return;
+    }
+    // A finished thread wrote its last field before it let go of the
+    // state; Qt's own join is invisible to ThreadSanitizer.
+    threadsync::acquired(thread);
+    delete thread;
+    delete state;
+}
+
+void postControl(ServiceRuntimeState* state, SyncedLocker& lock, int code)
+{
+    if (state->handler == nullptr)
+        return;
+    const quint64 ticket = ++state->postedControls;
+    QCoreApplication::postEvent(state->handler, new QEvent(static_cast<QEvent::Type>(QEvent::User + code)),
+                                Qt::NormalEventPriority);
+    while (state->handledControls < ticket)
+        lock.wait(state->controlDone);
+}
+
+} // namespace
+
+ServiceRuntimeState::ServiceRuntimeState(QtServiceBase::ServiceFlags flags)
+{
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+    status.dwCurrentState = SERVICE_STOPPED;
+    status.dwControlsAccepted = acceptedControls(flags);
+    status.dwWin32ExitCode = 0;
+    status.dwServiceSpecificExitCode = 0;
+    status.dwCheckPoint = 0;
+    status.dwWaitHint = 0;
+}
+
+DWORD ServiceRuntimeState::acceptedControls(QtServiceBase::ServiceFlags flags)
+{
+    DWORD accepted = 0;
+    if (!(flags & QtServiceBase::Unstoppable))
+        accepted |= SERVICE_ACCEPT_STOP;
+    if (flags & QtServiceBase::Pausable)
+        accepted |= SERVICE_ACCEPT_PAUSE_CONTINUE;
+    if (flags & QtServiceBase::StopsAtShutdown)
+        accepted |= SERVICE_ACCEPT_SHUTDOWN;
+    return accepted;
+}
+
+void ServiceRuntimeState::reportLocked()
+{
+    // Without a registered handler there is nobody to report to.
+    if (statusHandle != nullptr)
+        ServiceApi::SetServiceStatus(statusHandle, &status);
+}
+
+void ServiceRuntimeState::reportState(DWORD state)
+{
+    if (!serviceApiBound())
+        return;
+    SyncedLocker lock(statusLock);
+    if (runEnded)
+        return;
+    status.dwCurrentState = state;
+    reportLocked();
+}
+
+void ServiceRuntimeState::reportStopped(int exitCode)
+{
+    SyncedLocker lock(statusLock);
+    runEnded = true;
+    status.dwWin32ExitCode = static_cast<DWORD>(exitCode);
+    if (!serviceApiBound())
+        return;
+    status.dwCurrentState = SERVICE_STOPPED;
+    reportLocked();
+}
+
+void ServiceRuntimeState::reportCurrentStatus()
+{
+    if (!serviceApiBound())
+        return;
+    SyncedLocker lock(statusLock);
+    if (status.dwCurrentState != SERVICE_STOPPED)
+        reportLocked();
+}
+
+void ServiceRuntimeState::reportAcceptedControls(QtServiceBase::ServiceFlags flags)
+{
+    if (!serviceApiBound())
+        return;
+    SyncedLocker lock(statusLock);
+    status.dwControlsAccepted = acceptedControls(flags);
+    reportLocked();
+}
+
+void ServiceRuntimeState::setStatusHandle(SERVICE_STATUS_HANDLE handle)
+{
+    SyncedLocker lock(statusLock);
+    statusHandle = handle;
+}
+
+SERVICE_STATUS ServiceRuntimeState::currentStatus()
+{
+    SyncedLocker lock(statusLock);
+    return status;
+}
+
+RuntimeStateUse::RuntimeStateUse()
+{
+    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    used = runtimeStatePointer;
+    if (used != nullptr)
+        ++used->callbacksInFlight;
+}
+
+RuntimeStateUse::~RuntimeStateUse()
+{
+    if (used == nullptr)
+        return;
+    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    --used->callbacksInFlight;
+    callbacksDone.notify_all();
+}
+
+bool ServiceBaseData::runAsService()
+{
+    auto* state = new ServiceRuntimeState(flags);
+    publish(*this, state);
+
+    if (!resolveServiceApi()) {
+        retire(*this, state, nullptr);
+        return false;
+    }
+
+    auto* thread = new HandlerThread;
+    thread->start(QThread::InheritPriority);
+
+    if (!tryAcquireSynced(state->argsReady, argsReadyTimeoutMs)) {
+        retire(*this, state, thread);
+        return false;
+    }
+
+    if (!thread->dispatcherOk) {
+        // The thread released argsReady as its last act and is ending.
+        thread->wait();
+        const bool outside = thread->outsideServiceManager;
+        retire(*this, state, thread);
+        // Launched from a console: ask the service manager to start the
+        // service in a process of its own, with our arguments.
+        return outside ? controller.start(args.mid(1)) : false;
+    }
+
+    LocalArguments arguments(state->serviceArgs);
+    q_ptr->createApplication(arguments.argc(), arguments.argv());
+    if (QCoreApplication::instance() == nullptr) {
+        // serviceMain waits for the handler that will never come; the
+        // dispatcher thread stays with the state.
+        retire(*this, state, thread);
+        return false;
+    }
+
+    QAbstractEventDispatcher::instance()->installNativeEventFilter(QtServiceAppEventFilter::instance());
+
+    {
+        SyncedLocker lock(state->controlMutex);
+        state->handler = new QtServiceControllerHandler(state);
+    }
+    releaseSynced(state->handlerReady);
+
+    const int exitCode = q_ptr->runApplication();
+    state->reportStopped(exitCode);
+
+    if (thread->isRunning())
+        thread->wait(handlerThreadGraceMs);
+
+    {
+        SyncedLocker lock(state->controlMutex);
+        delete state->handler;
+        state->handler = nullptr;
+    }
+
+    delete QCoreApplication::instance();
+    retire(*this, state, thread);
+    return true;
+}
+
+void WINAPI serviceMain(DWORD argc, LPWSTR* argv)
+{
+    const RuntimeStateUse use;
+    ServiceRuntimeState* state = use.state();
+    QtServiceBase* service = QtServiceBase::instance();
+    if (state == nullptr || service == nullptr)
+        return;
+
+    for (DWORD i = 0; i < argc; ++i)
+        state->serviceArgs.append(QString::fromUtf16(reinterpret_cast<const char16_t*>(argv[i])));
+    releaseSynced(state->argsReady);
+
+    acquireSynced(state->handlerReady);
+
+    const QString name = service->serviceName();
+    SERVICE_STATUS_HANDLE handle =
+        ServiceApi::RegisterServiceCtrlHandlerW(reinterpret_cast<LPCWSTR>(name.utf16()), controlHandler);
+    state->setStatusHandle(handle);
+    if (handle != nullptr)
+        controlHandler(InternalStartControl);
+}
+
+void WINAPI controlHandler(DWORD control)
+{
+    const RuntimeStateUse use;
+    ServiceRuntimeState* state = use.state();
+    if (state == nullptr)
+        return;
+
+    SyncedLocker lock(state->controlMutex);
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        state->reportState(SERVICE_STOP_PENDING);
+        postControl(state, lock, SERVICE_CONTROL_STOP);
+        break;
+    case SERVICE_CONTROL_PAUSE:
+        state->reportState(SERVICE_PAUSE_PENDING);
+        postControl(state, lock, SERVICE_CONTROL_PAUSE);
+        state->reportState(SERVICE_PAUSED);
+        break;
+    case SERVICE_CONTROL_CONTINUE:
+        state->reportState(SERVICE_CONTINUE_PENDING);
+        postControl(state, lock, SERVICE_CONTROL_CONTINUE);
+        state->reportState(SERVICE_RUNNING);
+        break;
+    case SERVICE_CONTROL_SHUTDOWN:
+        postControl(state, lock, SERVICE_CONTROL_STOP);
+        break;
+    case InternalStartControl:
+        state->reportState(SERVICE_START_PENDING);
+        postControl(state, lock, static_cast<int>(InternalStartControl));
+        state->reportState(SERVICE_RUNNING);
+        break;
+    default:
+        if (control >= 128 && control <= 255)
+            postControl(state, lock, static_cast<int>(control));
+        break;
+    }
+    lock.unlock();
+
+    state->reportCurrentStatus();
+}
+
+QtServiceControllerHandler::QtServiceControllerHandler(ServiceRuntimeState* runtimeState)
+    : state(runtimeState)
+{
+}
+
+void QtServiceControllerHandler::customEvent(QEvent* event)
+{
+    const int code = static_cast<int>(event->type()) - QEvent::User;
+    QtServiceBase* service = QtServiceBase::instance();
+    if (service != nullptr) {
+        ServiceBaseData& data = *service->d_ptr;
+        if (code == SERVICE_CONTROL_STOP) {
+            data.stopService();
+            QCoreApplication::quit();
+        } else if (code == SERVICE_CONTROL_PAUSE) {
+            data.pauseService();
+        } else if (code == SERVICE_CONTROL_CONTINUE) {
+            data.resumeService();
+        } else if (code >= 128 && code <= 255) {
+            data.processServiceCommand(code - 128);
+        } else if (code == static_cast<int>(InternalStartControl)) {
+            data.startService();
+        }
+    }
+    SyncedLocker lock(state->controlMutex);
+    ++state->handledControls;
+    state->controlDone.wakeAll();
+}
+
+void QtServiceBase::setFlags(ServiceFlags flags)
+{
+    if (d_ptr->flags == flags)
+        return;
+    d_ptr->flags = flags;
+    if (d_ptr->runtimeState != nullptr)
+        d_ptr->runtimeState->reportAcceptedControls(flags);
+}

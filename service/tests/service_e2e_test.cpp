@@ -1,0 +1,246 @@
+// The program as an installed service, between separate processes, with the
+// real service manager layer: install, console launch, status, controls,
+// stop and removal.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+
+#include <string>
+
+namespace {
+
+const QString program = QStringLiteral(TEST_SERVICE_PATH);
+const QString stateDir = QStringLiteral(QUILLON_TEST_BINARY_DIR "/e2e-test-state");
+
+struct ProcessOutcome {
+    int exitCode = -1000;
+    std::string out;
+    std::string err;
+};
+
+ProcessOutcome runProgram(const QString& executable, const QStringList& arguments, const QString& serviceName)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QUILLON_STATE_DIR"), stateDir);
+    environment.insert(QStringLiteral("QUILLON_TEST_SERVICE_NAME"), serviceName);
+    environment.remove(QStringLiteral("QUILLON_TEST_EXIT_CODE"));
+    process.setProcessEnvironment(environment);
+    process.start(executable, arguments);
+    ProcessOutcome outcome;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished(10000);
+        ADD_FAILURE() << "the program did not end";
+        return outcome;
+    }
+    outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2000;
+    outcome.out = process.readAllStandardOutput().toStdString();
+    outcome.err = process.readAllStandardError().toStdString();
+    return outcome;
+}
+
+std::string versionText(const QString& name, const QString& executable, bool installed, bool running)
+{
+    return "The service\n\t" + name.toStdString() + "\n\t" + executable.toStdString() + "\n\nis "
+        + (installed ? "installed" : "not installed") + " and " + (running ? "running" : "not running") + "\n\n";
+}
+
+QStringList eventTexts(const QString& name)
+{
+    QStringList texts;
+    QFile file(stateDir + QStringLiteral("/eventlog/") + name.toLower() + QStringLiteral(".jsonl"));
+    if (!file.open(QIODevice::ReadOnly))
+        return texts;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const int start = line.indexOf("\"text\":\"");
+        if (start < 0)
+            continue;
+        const int from = start + 8;
+        texts.append(QString::fromUtf8(line.mid(from, line.indexOf('"', from) - from)));
+    }
+    return texts;
+}
+
+QString registryValue(const QString& name, const QString& key)
+{
+    QFile file(stateDir + QStringLiteral("/services/") + name.toLower() + QStringLiteral(".conf"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("<no entry>");
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith(key.toUtf8() + '='))
+            return QString::fromUtf8(line.mid(key.size() + 1));
+    return QStringLiteral("<no key>");
+}
+
+// Polls "-v" until the service reads as running (or not), generously.
+bool waitForRunning(const QString& executable, const QString& name, bool running)
+{
+    for (int i = 0; i < 600; ++i) {
+        if (runProgram(executable, {QStringLiteral("-v")}, name).out == versionText(name, executable, true, running))
+            return true;
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+bool waitForEvent(const QString& name, const QString& text)
+{
+    for (int i = 0; i < 600; ++i) {
+        if (eventTexts(name).contains(text))
+            return true;
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+class ServiceEndToEnd : public ::testing::Test
+{
+protected:
+    void SetUp() override { QDir().mkpath(stateDir); }
+    // Whatever a failed step left behind: no service process outlives the test.
+    void TearDown() override
+    {
+        for (const QString& name : {QStringLiteral("QuillonE2E"), QStringLiteral("QuillonE2ESpace"),
+                                    QStringLiteral("QuillonE2EAccount")}) {
+            runProgram(program, {QStringLiteral("-t")}, name);
+            runProgram(program, {QStringLiteral("-u")}, name);
+        }
+    }
+};
+
+TEST_F(ServiceEndToEnd, InstallStartControlStopUninstall)
+{
+    const QString name = QStringLiteral("QuillonE2E");
+    runProgram(program, {QStringLiteral("-t")}, name);
+    runProgram(program, {QStringLiteral("-u")}, name);
+
+    ProcessOutcome outcome = runProgram(program, {QStringLiteral("-i")}, name);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.out, "The service QuillonE2E has been installed under: " + program.toStdString() + "\n");
+    EXPECT_EQ(registryValue(name, QStringLiteral("type")), QStringLiteral("272")); // 0x110
+
+    outcome = runProgram(program, {QStringLiteral("-i")}, name);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.err, "The service QuillonE2E is already installed\n");
+
+    EXPECT_EQ(runProgram(program, {QStringLiteral("-v")}, name).out, versionText(name, program, true, false));
+
+    // From a console without an option: the manager starts the service in a
+    // process of its own and the launch returns at once.
+    outcome = runProgram(program, {}, name);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out + outcome.err, "");
+    ASSERT_TRUE(waitForRunning(program, name, true));
+    ASSERT_TRUE(waitForEvent(name, QStringLiteral("started")));
+
+    outcome = runProgram(program, {QStringLiteral("-c"), QStringLiteral("5")}, name);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_TRUE(waitForEvent(name, QStringLiteral("command 5")));
+
+    // Not pausable: refused, silently.
+    outcome = runProgram(program, {QStringLiteral("-p")}, name);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.out + outcome.err, "");
+
+    // Starting it again through the manager fails: it runs.
+    outcome = runProgram(program, {QStringLiteral("-Start")}, name);
+    EXPECT_EQ(outcome.exitCode, 252);
+    EXPECT_EQ(outcome.err, "The service QuillonE2E could not start\n");
+
+    outcome = runProgram(program, {QStringLiteral("-t")}, name);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.out + outcome.err, "");
+    EXPECT_TRUE(eventTexts(name).contains(QStringLiteral("stopped")));
+    EXPECT_EQ(runProgram(program, {QStringLiteral("-v")}, name).out, versionText(name, program, true, false));
+
+    // A command to a stopped service is not sent.
+    outcome = runProgram(program, {QStringLiteral("-c"), QStringLiteral("6")}, name);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.out + outcome.err, "");
+    EXPECT_FALSE(eventTexts(name).contains(QStringLiteral("command 6")));
+
+    // Stopping a stopped service: the "stopping" warning, then the message.
+    outcome = runProgram(program, {QStringLiteral("-t")}, name);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_NE(outcome.err.find("stopping"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("The service could not be stopped."), std::string::npos) << outcome.err;
+
+    outcome = runProgram(program, {QStringLiteral("-u")}, name);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.out, "The service QuillonE2E has been uninstalled.\n");
+    outcome = runProgram(program, {QStringLiteral("-u")}, name);
+    EXPECT_EQ(outcome.err, "The service QuillonE2E is not installed\n");
+    EXPECT_EQ(runProgram(program, {QStringLiteral("-v")}, name).out, versionText(name, program, false, false));
+}
+
+TEST_F(ServiceEndToEnd, PathWithASpaceIsRegisteredQuotedAndStillStarts)
+{
+    const QString name = QStringLiteral("QuillonE2ESpace");
+    const QString dir = QStringLiteral(QUILLON_TEST_BINARY_DIR "/dir with space");
+    QDir().mkpath(dir);
+    // The program finds the service manager layer beside itself.
+    const QString copy = dir + QStringLiteral("/quillon_test_service");
+    QFile::remove(copy);
+    ASSERT_TRUE(QFile::copy(program, copy));
+    const QString layer = QFileInfo(program).absolutePath() + QStringLiteral("/libquillon_advapi32.so");
+    QFile::remove(dir + QStringLiteral("/libquillon_advapi32.so"));
+    ASSERT_TRUE(QFile::link(layer, dir + QStringLiteral("/libquillon_advapi32.so")));
+    runProgram(copy, {QStringLiteral("-t")}, name);
+    runProgram(copy, {QStringLiteral("-u")}, name);
+
+    ProcessOutcome outcome = runProgram(copy, {QStringLiteral("-i")}, name);
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    // The message shows the plain path; the entry holds it in quotes.
+    EXPECT_EQ(outcome.out, "The service QuillonE2ESpace has been installed under: " + copy.toStdString() + "\n");
+    EXPECT_EQ(registryValue(name, QStringLiteral("commandLine")), QLatin1Char('"') + copy + QLatin1Char('"'));
+
+    EXPECT_EQ(runProgram(copy, {}, name).exitCode, 0);
+    EXPECT_TRUE(waitForRunning(copy, name, true));
+    EXPECT_EQ(runProgram(copy, {QStringLiteral("-t")}, name).exitCode, 0);
+    EXPECT_EQ(runProgram(copy, {QStringLiteral("-u")}, name).exitCode, 0);
+}
+
+TEST_F(ServiceEndToEnd, AccountRulesReachTheRegistry)
+{
+    const QString name = QStringLiteral("QuillonE2EAccount");
+    const struct {
+        QStringList arguments;
+        const char* type;
+        const char* account;
+    } cases[] = {
+        {{"-i"}, "272", ""},
+        {{"-i", "LocalSystem", "pw"}, "272", ""},
+        {{"-i", "NT AUTHORITY\\LocalSystem", "pw"}, "272", ""},
+        {{"-i", "root", "pw"}, "16", ".\\\\root"},
+    };
+    for (const auto& c : cases) {
+        runProgram(program, {QStringLiteral("-u")}, name);
+        const ProcessOutcome outcome = runProgram(program, c.arguments, name);
+        const std::string label = c.arguments.join(' ').toStdString();
+        EXPECT_EQ(outcome.exitCode, 0) << label << outcome.err;
+        EXPECT_EQ(registryValue(name, QStringLiteral("type")), QString::fromLatin1(c.type)) << label;
+        const QString account = registryValue(name, QStringLiteral("account"));
+        if (*c.account == 0) {
+            EXPECT_TRUE(account.isEmpty() || account == QStringLiteral("<no key>")) << label << account.toStdString();
+        } else {
+            EXPECT_EQ(account, QString::fromLatin1(c.account)) << label;
+        }
+    }
+    runProgram(program, {QStringLiteral("-u")}, name);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
