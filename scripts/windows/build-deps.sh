@@ -98,9 +98,13 @@ for tool in make perl python3; do
   command -v "$tool" >/dev/null || { echo "build-deps: $tool is missing" >&2; exit 1; }
 done
 
+mkdir -p "$cache"
+# One builder at a time per cache: a second run waits, then finds it warm.
+exec 9>"$cache/.lock"
+flock 9
+
 qt_version=$(source_version "$qt_pkg")
 cryptopp_version=$(source_version "$cryptopp_pkg")
-mkdir -p "$cache"
 
 env_lines=()
 for arch in "${arches[@]}"; do
