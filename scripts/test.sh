@@ -19,3 +19,6 @@ ctest --test-dir build/asan --output-on-failure -j 2
 echo "== ThreadSanitizer (threaded service code)"
 scripts/build.sh tsan
 ctest --test-dir build/tsan --output-on-failure -L threads
+
+echo "== Windows deliverables: MinGW-w64 cross builds, checked statically and under Wine"
+scripts/windows/check.sh

@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Builds the Windows dependencies that Debian does not package for MinGW:
+# Qt 5 Core (static, with its host tools) and Crypto++ (static), from Debian's
+# own source packages. Results are cached outside the clone, keyed by package
+# version and architecture, so a warm run does nothing:
+#   $QUILLON_WINDOWS_CACHE/qtbase-<version>-<arch>/     (Qt5_DIR: lib/cmake/Qt5)
+#   $QUILLON_WINDOWS_CACHE/cryptopp-<version>-<arch>/   (include/, lib/libcryptopp.a)
+# Usage: scripts/windows/build-deps.sh [i686] [x86_64]   (default: both)
+# Prints the two roots per architecture as shell assignments on the last lines
+# of its output when QUILLON_DEPS_ENV=<file> is set (written to that file).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+cache=${QUILLON_WINDOWS_CACHE:-/var/cache/quillon-windows}
+jobs=${QUILLON_JOBS:-2}
+arches=("$@")
+((${#arches[@]})) || arches=(i686 x86_64)
+
+qt_pkg=qtbase-opensource-src
+cryptopp_pkg=libcrypto++
+
+log() { echo "build-deps: $*"; }
+
+source_version() {
+  local version
+  version=$(apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/ { print $2 }' | sort -V | tail -n1)
+  if [[ -z "$version" ]]; then
+    "$here/enable-deb-src.sh"
+    version=$(apt-cache showsrc "$1" 2>/dev/null | awk '/^Version:/ { print $2 }' | sort -V | tail -n1)
+  fi
+  [[ -n "$version" ]] || { echo "build-deps: no source package $1" >&2; exit 1; }
+  echo "$version"
+}
+
+# Unpacks the source package (with Debian's patches) once per version and
+# prints the unpacked directory.
+unpacked_source() {
+  local pkg=$1 version=$2 dir="$cache/src/$1-$2"
+  if [[ ! -e "$dir/.complete" ]]; then
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    (cd "$dir" && apt-get source -qq "$pkg=$version" >/dev/null)
+    local tree
+    tree=$(find "$dir" -mindepth 1 -maxdepth 1 -type d | head -n1)
+    [[ -n "$tree" ]] || { echo "build-deps: apt-get source $pkg gave no tree" >&2; exit 1; }
+    mv "$tree" "$dir/tree"
+    touch "$dir/.complete"
+  fi
+  echo "$dir/tree"
+}
+
+build_cryptopp() {
+  local arch=$1 version=$2 out=$3 triplet=$arch-w64-mingw32 src
+  src=$(unpacked_source "$cryptopp_pkg" "$version")
+  local work="$out.work"
+  rm -rf "$work" "$out"
+  cp -a "$src" "$work"
+  local flags="-O2 -DNDEBUG -D_WIN32_WINNT=0x0602"
+  [[ $arch == i686 ]] && flags+=" -mstackrealign"
+  log "Crypto++ $version for $arch ($work/build.log)"
+  (cd "$work" && make -j"$jobs" static CXX="$triplet-g++-posix" AR="$triplet-ar" \
+      RANLIB="$triplet-ranlib" CXXFLAGS="$flags" > build.log 2>&1) \
+    || { tail -n 30 "$work/build.log" >&2; exit 1; }
+  mkdir -p "$out/include/cryptopp" "$out/lib"
+  cp "$work"/*.h "$out/include/cryptopp/"
+  cp "$work/libcrypto++.a" "$out/lib/libcryptopp.a"
+  rm -rf "$work"
+  touch "$out/.complete"
+}
+
+build_qtcore() {
+  local arch=$1 version=$2 out=$3 triplet=$arch-w64-mingw32 src
+  src=$(unpacked_source "$qt_pkg" "$version")
+  rm -rf "$out"
+  cp -a "$src" "$out"
+  # Built in place: the prefix is the tree itself, so nothing is installed and
+  # lib/cmake/Qt5Core points at the host tools (moc) and the Windows library.
+  log "Qt Core $version for $arch ($out/build.log)"
+  (
+    cd "$out"
+    # The posix-thread compiler variant is the one the project builds with.
+    ./configure -prefix "$out" -platform linux-g++ -xplatform win32-g++ \
+      -device-option CROSS_COMPILE="$triplet-" \
+      -opensource -confirm-license -release -static \
+      -no-gui -no-widgets -no-dbus -no-opengl -no-openssl -no-icu \
+      -qt-pcre -qt-zlib -nomake examples -nomake tests -nomake tools \
+      > build.log 2>&1
+    # Only the core library with what it needs, and the two host tools its
+    # CMake package refers to (moc, rcc).
+    (cd src && ../bin/qmake -o Makefile src.pro && make -j"$jobs" sub-corelib sub-rcc) >> build.log 2>&1
+  ) || { tail -n 40 "$out/build.log" >&2; exit 1; }
+  [[ -e "$out/lib/libQt5Core.a" && -x "$out/bin/moc" && -x "$out/bin/rcc" \
+     && -e "$out/lib/cmake/Qt5Core/Qt5CoreConfig.cmake" ]] \
+    || { echo "build-deps: Qt Core for $arch is incomplete" >&2; exit 1; }
+  touch "$out/.complete"
+}
+
+for tool in make perl python3; do
+  command -v "$tool" >/dev/null || { echo "build-deps: $tool is missing" >&2; exit 1; }
+done
+
+mkdir -p "$cache"
+# One builder at a time per cache: a second run waits, then finds it warm.
+exec 9>"$cache/.lock"
+flock 9
+
+qt_version=$(source_version "$qt_pkg")
+cryptopp_version=$(source_version "$cryptopp_pkg")
+
+env_lines=()
+for arch in "${arches[@]}"; do
+  case $arch in i686|x86_64) ;; *) echo "build-deps: unknown architecture $arch" >&2; exit 2 ;; esac
+  command -v "$arch-w64-mingw32-g++-posix" >/dev/null \
+    || { echo "build-deps: $arch-w64-mingw32-g++-posix is missing" >&2; exit 1; }
+  # Qt's mkspec calls the unsuffixed compiler; it must be the posix-thread
+  # variant the project itself builds with.
+  "$arch-w64-mingw32-g++" -v 2>&1 | grep -q 'Thread model: posix' \
+    || { echo "build-deps: $arch-w64-mingw32-g++ is not the posix-thread variant (update-alternatives)" >&2; exit 1; }
+
+  cryptopp_root="$cache/cryptopp-${cryptopp_version//[:~]/_}-$arch"
+  if [[ -e "$cryptopp_root/.complete" ]]; then
+    log "Crypto++ $cryptopp_version for $arch: cached"
+  else
+    start=$SECONDS
+    build_cryptopp "$arch" "$cryptopp_version" "$cryptopp_root"
+    log "Crypto++ for $arch built in $((SECONDS - start)) s"
+  fi
+
+  qt_root="$cache/qtbase-${qt_version//[:~]/_}-$arch"
+  if [[ -e "$qt_root/.complete" ]]; then
+    log "Qt Core $qt_version for $arch: cached"
+  else
+    start=$SECONDS
+    build_qtcore "$arch" "$qt_version" "$qt_root"
+    log "Qt Core for $arch built in $((SECONDS - start)) s"
+  fi
+  env_lines+=("QUILLON_CRYPTOPP_ROOT_$arch=$cryptopp_root" "QUILLON_QT_ROOT_$arch=$qt_root")
+done
+
+if [[ -n "${QUILLON_DEPS_ENV:-}" ]]; then
+  printf '%s\n' "${env_lines[@]}" > "$QUILLON_DEPS_ENV"
+fi
+printf '%s\n' "${env_lines[@]}"
