@@ -142,13 +142,24 @@ void ServiceRuntimeState::reportState(DWORD state)
 
 void ServiceRuntimeState::reportStopped(int exitCode)
 {
-    SyncedLocker lock(statusLock);
-    runEnded = true;
-    status.dwWin32ExitCode = static_cast<DWORD>(exitCode);
-    if (!serviceApiBound())
-        return;
-    status.dwCurrentState = SERVICE_STOPPED;
-    reportLocked();
+    SERVICE_STATUS stopped;
+    SERVICE_STATUS_HANDLE handle = nullptr;
+    {
+        SyncedLocker lock(statusLock);
+        runEnded = true;
+        status.dwWin32ExitCode = static_cast<DWORD>(exitCode);
+        if (!serviceApiBound())
+            return;
+        status.dwCurrentState = SERVICE_STOPPED;
+        stopped = status;
+        handle = statusHandle;
+    }
+    // Reported without the lock: a service manager may hold its own lock
+    // while a control handler runs (Wine's does), and a handler finishing a
+    // stop takes statusLock to report. Once runEnded is set no other report
+    // is sent, so this one stays the last.
+    if (handle != nullptr)
+        ServiceApi::SetServiceStatus(handle, &stopped);
 }
 
 void ServiceRuntimeState::reportCurrentStatus()
@@ -166,7 +177,8 @@ void ServiceRuntimeState::reportAcceptedControls(QtServiceBase::ServiceFlags fla
         return;
     SyncedLocker lock(statusLock);
     status.dwControlsAccepted = acceptedControls(flags);
-    reportLocked();
+    if (!runEnded)
+        reportLocked();
 }
 
 void ServiceRuntimeState::setStatusHandle(SERVICE_STATUS_HANDLE handle)

@@ -44,7 +44,8 @@ struct ServiceRuntimeState {
 
     // status and statusHandle are written by the main thread, the service
     // main thread and the control thread; this lock keeps each report whole.
-    // It is only ever taken last and held for one report.
+    // It is only ever taken last and held for one report; the final report
+    // (stopped) is sent after it is let go.
     QMutex statusLock;
 
     // Sets the current state and reports the status; nothing once the run
