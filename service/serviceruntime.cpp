@@ -88,12 +88,12 @@ void retire(ServiceBaseData& data, ServiceRuntimeState* state, HandlerThread* th
 
 void postControl(ServiceRuntimeState* state, SyncedLocker& lock, int code)
 {
-    if (state->handler == nullptr)
+    if (state->handler == nullptr || state->loopEnded)
         return;
     const quint64 ticket = ++state->postedControls;
     QCoreApplication::postEvent(state->handler, new QEvent(static_cast<QEvent::Type>(QEvent::User + code)),
                                 Qt::NormalEventPriority);
-    while (state->handledControls < ticket)
+    while (state->handledControls < ticket && !state->loopEnded)
         lock.wait(state->controlDone);
 }
 
@@ -256,6 +256,14 @@ bool ServiceBaseData::runAsService()
     releaseSynced(state->handlerReady);
 
     const int exitCode = q_ptr->runApplication();
+    // A control that came too late for the loop is not waited for: its
+    // handler would otherwise block the service manager (Wine's holds a lock
+    // while a handler runs, which the stopped report below needs).
+    {
+        SyncedLocker lock(state->controlMutex);
+        state->loopEnded = true;
+        state->controlDone.wakeAll();
+    }
     state->reportStopped(exitCode);
 
     if (thread->isRunning())

@@ -41,6 +41,8 @@ struct ServiceRuntimeState {
     // control arrived while the first one waited.
     quint64 postedControls = 0;
     quint64 handledControls = 0;
+    // Under controlMutex: the event loop has returned; no control waits.
+    bool loopEnded = false;
 
     // status and statusHandle are written by the main thread, the service
     // main thread and the control thread; this lock keeps each report whole.
