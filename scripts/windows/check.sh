@@ -65,7 +65,9 @@ trap stop_wine EXIT
 # traced into a file.
 event_log=$harness_dir/eventlog.trace
 timeout 300 "$wine64" wineboot -i > "$harness_dir/wineboot.log" 2>&1 < /dev/null
-timeout 120 "$wineserver" -w
+# A service left installed by an interrupted run has been started by this boot
+# and keeps the session alive: then the session is ended here.
+timeout 60 "$wineserver" -w || stop_wine
 "$wineserver" -p > "$harness_dir/wineserver.log" 2>&1 < /dev/null
 WINEDEBUG=-all,+eventlog timeout 300 "$wine64" wineboot > "$harness_dir/wineboot-session.log" \
   2> "$event_log" < /dev/null
