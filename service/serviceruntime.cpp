@@ -88,12 +88,12 @@ void retire(ServiceBaseData& data, ServiceRuntimeState* state, HandlerThread* th
 
 void postControl(ServiceRuntimeState* state, SyncedLocker& lock, int code)
 {
-    if (state->handler == nullptr)
+    if (state->handler == nullptr || state->loopEnded)
         return;
     const quint64 ticket = ++state->postedControls;
     QCoreApplication::postEvent(state->handler, new QEvent(static_cast<QEvent::Type>(QEvent::User + code)),
                                 Qt::NormalEventPriority);
-    while (state->handledControls < ticket)
+    while (state->handledControls < ticket && !state->loopEnded)
         lock.wait(state->controlDone);
 }
 
@@ -142,13 +142,24 @@ void ServiceRuntimeState::reportState(DWORD state)
 
 void ServiceRuntimeState::reportStopped(int exitCode)
 {
-    SyncedLocker lock(statusLock);
-    runEnded = true;
-    status.dwWin32ExitCode = static_cast<DWORD>(exitCode);
-    if (!serviceApiBound())
-        return;
-    status.dwCurrentState = SERVICE_STOPPED;
-    reportLocked();
+    SERVICE_STATUS stopped;
+    SERVICE_STATUS_HANDLE handle = nullptr;
+    {
+        SyncedLocker lock(statusLock);
+        runEnded = true;
+        status.dwWin32ExitCode = static_cast<DWORD>(exitCode);
+        if (!serviceApiBound())
+            return;
+        status.dwCurrentState = SERVICE_STOPPED;
+        stopped = status;
+        handle = statusHandle;
+    }
+    // Reported without the lock: a service manager may hold its own lock
+    // while a control handler runs (Wine's does), and a handler finishing a
+    // stop takes statusLock to report. Once runEnded is set no other report
+    // is sent, so this one stays the last.
+    if (handle != nullptr)
+        ServiceApi::SetServiceStatus(handle, &stopped);
 }
 
 void ServiceRuntimeState::reportCurrentStatus()
@@ -166,7 +177,8 @@ void ServiceRuntimeState::reportAcceptedControls(QtServiceBase::ServiceFlags fla
         return;
     SyncedLocker lock(statusLock);
     status.dwControlsAccepted = acceptedControls(flags);
-    reportLocked();
+    if (!runEnded)
+        reportLocked();
 }
 
 void ServiceRuntimeState::setStatusHandle(SERVICE_STATUS_HANDLE handle)
@@ -244,6 +256,14 @@ bool ServiceBaseData::runAsService()
     releaseSynced(state->handlerReady);
 
     const int exitCode = q_ptr->runApplication();
+    // A control that came too late for the loop is not waited for: its
+    // handler would otherwise block the service manager (Wine's holds a lock
+    // while a handler runs, which the stopped report below needs).
+    {
+        SyncedLocker lock(state->controlMutex);
+        state->loopEnded = true;
+        state->controlDone.wakeAll();
+    }
     state->reportStopped(exitCode);
 
     if (thread->isRunning())

@@ -41,10 +41,13 @@ struct ServiceRuntimeState {
     // control arrived while the first one waited.
     quint64 postedControls = 0;
     quint64 handledControls = 0;
+    // Under controlMutex: the event loop has returned; no control waits.
+    bool loopEnded = false;
 
     // status and statusHandle are written by the main thread, the service
     // main thread and the control thread; this lock keeps each report whole.
-    // It is only ever taken last and held for one report.
+    // It is only ever taken last and held for one report; the final report
+    // (stopped) is sent after it is let go.
     QMutex statusLock;
 
     // Sets the current state and reports the status; nothing once the run
