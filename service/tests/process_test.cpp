@@ -1,5 +1,7 @@
 // The program as a process: exit codes, console texts and arguments, with
 // the real service manager layer beside it in a state directory of its own.
+#include "program_run.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -13,12 +15,6 @@ namespace {
 
 const QString program = QStringLiteral(TEST_SERVICE_PATH);
 
-struct ProcessOutcome {
-    int exitCode = -1000;
-    std::string out;
-    std::string err;
-};
-
 QString stateDirectory()
 {
     const QString dir = QStringLiteral(QUILLON_TEST_BINARY_DIR "/process-test-state");
@@ -29,25 +25,12 @@ QString stateDirectory()
 ProcessOutcome runProgram(const QStringList& arguments, const QString& serviceName,
                           const QList<QPair<QString, QString>>& extraEnvironment = {})
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QUILLON_STATE_DIR"), stateDirectory());
     environment.insert(QStringLiteral("QUILLON_TEST_SERVICE_NAME"), serviceName);
     for (const auto& [key, value] : extraEnvironment)
         environment.insert(key, value);
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    ProcessOutcome outcome;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished(10000);
-        ADD_FAILURE() << "the program did not end";
-        return outcome;
-    }
-    outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2000;
-    outcome.out = process.readAllStandardOutput().toStdString();
-    outcome.err = process.readAllStandardError().toStdString();
-    return outcome;
+    return ::runProgram(program, arguments, environment);
 }
 
 // Exit codes as the shell sees them: -1 and -4 are 255 and 252.

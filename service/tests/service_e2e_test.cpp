@@ -1,6 +1,8 @@
 // The program as an installed service, between separate processes, with the
 // real service manager layer: install, console launch, status, controls,
 // stop and removal.
+#include "program_run.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -18,32 +20,13 @@ namespace {
 const QString program = QStringLiteral(TEST_SERVICE_PATH);
 const QString stateDir = QStringLiteral(QUILLON_TEST_BINARY_DIR "/e2e-test-state");
 
-struct ProcessOutcome {
-    int exitCode = -1000;
-    std::string out;
-    std::string err;
-};
-
 ProcessOutcome runProgram(const QString& executable, const QStringList& arguments, const QString& serviceName)
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QUILLON_STATE_DIR"), stateDir);
     environment.insert(QStringLiteral("QUILLON_TEST_SERVICE_NAME"), serviceName);
     environment.remove(QStringLiteral("QUILLON_TEST_EXIT_CODE"));
-    process.setProcessEnvironment(environment);
-    process.start(executable, arguments);
-    ProcessOutcome outcome;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished(10000);
-        ADD_FAILURE() << "the program did not end";
-        return outcome;
-    }
-    outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2000;
-    outcome.out = process.readAllStandardOutput().toStdString();
-    outcome.err = process.readAllStandardError().toStdString();
-    return outcome;
+    return ::runProgram(executable, arguments, environment);
 }
 
 std::string versionText(const QString& name, const QString& executable, bool installed, bool running)
