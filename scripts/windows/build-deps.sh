@@ -77,7 +77,7 @@ build_qtcore() {
   log "Qt Core $version for $arch ($out/build.log)"
   (
     cd "$out"
-    # The posix-thread compiler variant is the one the project builds with.
+    PATH="$cache/compilers-$arch:$PATH"
     ./configure -prefix "$out" -platform linux-g++ -xplatform win32-g++ \
       -device-option CROSS_COMPILE="$triplet-" \
       -opensource -confirm-license -release -static \
@@ -92,6 +92,25 @@ build_qtcore() {
      && -e "$out/lib/cmake/Qt5Core/Qt5CoreConfig.cmake" ]] \
     || { echo "build-deps: Qt Core for $arch is incomplete" >&2; exit 1; }
   touch "$out/.complete"
+}
+
+# Qt's mkspec calls the unsuffixed compilers ($triplet-gcc, $triplet-g++),
+# which the system's alternatives may point at the win32-thread variant. The
+# builds below put a folder first on PATH whose unsuffixed names lead to the
+# posix-thread variant the project itself builds with, whatever the
+# alternatives say; the system is left as it is.
+posix_compilers() {
+  local arch=$1 triplet=$1-w64-mingw32 shim="$cache/compilers-$1" tool real
+  mkdir -p "$shim"
+  for tool in gcc g++ c++; do
+    real=$(command -v "$triplet-$tool-posix") \
+      || { echo "build-deps: $triplet-$tool-posix is missing" >&2; exit 1; }
+    ln -sfn "$real" "$shim/$triplet-$tool"
+  done
+  local version
+  version=$("$shim/$triplet-g++" -v 2>&1)
+  [[ $version == *"Thread model: posix"* ]] \
+    || { echo "build-deps: $triplet-g++-posix does not use the posix thread model" >&2; exit 1; }
 }
 
 for tool in make perl python3; do
@@ -109,12 +128,7 @@ cryptopp_version=$(source_version "$cryptopp_pkg")
 env_lines=()
 for arch in "${arches[@]}"; do
   case $arch in i686|x86_64) ;; *) echo "build-deps: unknown architecture $arch" >&2; exit 2 ;; esac
-  command -v "$arch-w64-mingw32-g++-posix" >/dev/null \
-    || { echo "build-deps: $arch-w64-mingw32-g++-posix is missing" >&2; exit 1; }
-  # Qt's mkspec calls the unsuffixed compiler; it must be the posix-thread
-  # variant the project itself builds with.
-  "$arch-w64-mingw32-g++" -v 2>&1 | grep -q 'Thread model: posix' \
-    || { echo "build-deps: $arch-w64-mingw32-g++ is not the posix-thread variant (update-alternatives)" >&2; exit 1; }
+  posix_compilers "$arch"
 
   cryptopp_root="$cache/cryptopp-${cryptopp_version//[:~]/_}-$arch"
   if [[ -e "$cryptopp_root/.complete" ]]; then
