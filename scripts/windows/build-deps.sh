@@ -40,7 +40,7 @@ unpacked_source() {
     mkdir -p "$dir"
     (cd "$dir" && apt-get source -qq "$pkg=$version" >/dev/null)
     local tree
-    tree=$(find "$dir" -mindepth 1 -maxdepth 1 -type d | head -n1)
+    tree=$(find "$dir" -mindepth 1 -maxdepth 1 -type d -print -quit)
     [[ -n "$tree" ]] || { echo "build-deps: apt-get source $pkg gave no tree" >&2; exit 1; }
     mv "$tree" "$dir/tree"
     touch "$dir/.complete"
