@@ -95,8 +95,8 @@ build_qtcore() {
 }
 
 # Qt's mkspec calls the unsuffixed compilers ($triplet-gcc, $triplet-g++),
-# which the system's alternatives may point at the win32-thread variant. The
-# builds below put a folder first on PATH whose unsuffixed names lead to the
+# which the system's alternatives may point at the win32-thread variant.
+# build_qtcore puts this folder first on PATH: its unsuffixed names lead to the
 # posix-thread variant the project itself builds with, whatever the
 # alternatives say; the system is left as it is.
 posix_compilers() {
