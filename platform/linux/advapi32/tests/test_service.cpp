@@ -9,7 +9,7 @@
 //   --slow-control=MS             its handler takes MS ms for control 250
 #include "platform/win32_service.h"
 
-#include "../../kernel32/utf16.h"
+#include "utf16.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -53,7 +53,7 @@ void record(const std::string& line)
 
 std::string utf8(LPCWSTR text)
 {
-    return quillon::linux_kernel32::utf16ToUtf8(std::u16string(text));
+    return quillon::linux_text::utf16ToUtf8(std::u16string(text));
 }
 
 // Called with mutex held.

@@ -1,6 +1,6 @@
 #include "test_support.h"
 
-#include "../../kernel32/utf16.h"
+#include "utf16.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -14,7 +14,7 @@ namespace quillon::advapi32::test {
 
 std::u16string wide(const std::string& text)
 {
-    return linux_kernel32::utf8ToUtf16(text);
+    return linux_text::utf8ToUtf16(text);
 }
 
 void StateDirTest::SetUp()

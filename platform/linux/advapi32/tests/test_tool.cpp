@@ -6,7 +6,7 @@
 // Otherwise it is the test service (test_service.cpp).
 #include "platform/win32_service.h"
 
-#include "../../kernel32/utf16.h"
+#include "utf16.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +17,7 @@ int runTestService(int argc, char** argv);
 namespace {
 std::u16string wide(const std::string& text)
 {
-    return quillon::linux_kernel32::utf8ToUtf16(text);
+    return quillon::linux_text::utf8ToUtf16(text);
 }
 
 int appendEntries(const std::string& source, int count, const std::string& tag)
