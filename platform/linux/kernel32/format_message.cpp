@@ -45,6 +45,7 @@ extern "C" DWORD FormatMessageW(DWORD flags, LPCVOID /*source*/, DWORD messageId
     }
     std::copy(wide.begin(), wide.end(), buffer);
     buffer[wide.size()] = u'\0';
-    SetLastError(ERROR_SUCCESS);
+    // Success leaves the last error alone: callers show the text of the very
+    // code they then report.
     return static_cast<DWORD>(wide.size());
 }
