@@ -2,10 +2,12 @@
 
 #include "utf16.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -133,11 +135,9 @@ std::string toolPath()
     return QUILLON_TEST_TOOL;
 }
 
-int spawnTool(const std::vector<std::string>& arguments)
+int spawnProgram(const std::vector<std::string>& arguments)
 {
-    std::vector<std::string> all;
-    all.push_back(toolPath());
-    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> all = arguments;
     std::vector<char*> argv;
     for (auto& a : all)
         argv.push_back(a.data());
@@ -146,6 +146,33 @@ int spawnTool(const std::vector<std::string>& arguments)
     if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         return -1;
     return pid;
+}
+
+int spawnTool(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> all;
+    all.push_back(toolPath());
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return spawnProgram(all);
+}
+
+int waitProgramFor(int pid, std::chrono::seconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0)
+            return -1;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -2;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 int waitTool(int pid)
