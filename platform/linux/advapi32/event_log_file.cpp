@@ -74,17 +74,7 @@ int appendEntry(int folder, const std::string& key, const std::string& line, uid
             continue;
         }
         // One write per entry: appends of several writers do not mix.
-        std::size_t written = 0;
-        while (written < line.size()) {
-            const ssize_t n = ::write(file.get(), line.data() + written, line.size() - written);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return errno;
-            }
-            written += static_cast<std::size_t>(n);
-        }
-        return 0;
+        return writeWhole(file.get(), line);
     }
     return EAGAIN;
 }

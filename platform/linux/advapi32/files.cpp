@@ -22,6 +22,8 @@ bool writableByOthers(const struct stat& info)
     return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
+} // namespace
+
 int writeWhole(int fd, const std::string& content)
 {
     std::size_t written = 0;
@@ -36,7 +38,6 @@ int writeWhole(int fd, const std::string& content)
     }
     return 0;
 }
-} // namespace
 
 void Fd::reset(int fd)
 {

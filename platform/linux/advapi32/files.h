@@ -66,6 +66,10 @@ bool moveAsideAt(int dir, const std::string& name);
 std::optional<std::string> readFileAt(int dir, const std::string& name, std::size_t maxSize,
                                       uid_t owner);
 
+// Writes all of the content at the descriptor's position (appends: one
+// write, unless the kernel takes less). Returns 0 or an errno value.
+int writeWhole(int fd, const std::string& content);
+
 // Writes the content to a new file in `dir` and renames it over `name`, so
 // that readers see the old or the new content, never a mix. Returns 0 or an
 // errno value.

@@ -24,14 +24,6 @@ namespace {
 constexpr uid_t kNobody = 65534;
 constexpr auto kAttackLimit = std::chrono::seconds(60);
 
-std::string readText(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 bool exists(const std::string& path)
 {
     struct stat info {};

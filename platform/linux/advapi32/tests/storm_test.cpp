@@ -17,14 +17,6 @@ namespace {
 constexpr int kRounds = 50;
 constexpr auto kStepLimit = std::chrono::seconds(60);
 
-std::string readText(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class ServiceStorm : public ServiceTest {
 protected:
     // Live processes running the test service with this test's record file.

@@ -33,6 +33,9 @@ struct LogEntry {
 };
 std::vector<LogEntry> readEventLog(const std::string& path);
 
+// The whole content of a file ("" when there is none).
+std::string readText(const std::string& path);
+
 // Path of the helper program built beside the tests.
 std::string toolPath();
 
