@@ -38,6 +38,16 @@ protected:
             GTEST_SKIP() << "acting as another user needs root";
         if (::access("/usr/bin/setpriv", X_OK) != 0)
             GTEST_SKIP() << "setpriv (util-linux) is not installed";
+        // What root runs here must be out of the attacker's reach too: no
+        // folder on the way to the test programs may be writable by others.
+        for (std::string path = toolPath(); path.size() > 1; path = path.substr(0, path.rfind('/'))) {
+            struct stat info {};
+            ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
+            ASSERT_TRUE((info.st_mode & 022) == 0 || (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0))
+                << path << " can be changed by others: the test would run what they put there";
+            if (path.rfind('/') == 0)
+                break;
+        }
         ServiceTest::SetUp();
         // What a real state directory looks like: root's, open to read.
         ASSERT_EQ(::chmod(stateDir.c_str(), 0755), 0);
