@@ -1,8 +1,11 @@
-// Rates of the library's operations called directly in C++, without JNI.
+// Rates of the library's operations called directly in C++, without JNI, by
+// one caller or by several at once.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <thread>
+#include <vector>
 
 namespace quillon::bench {
 
@@ -23,12 +26,46 @@ double callsPerSecond(double seconds, Operation&& operation)
     return static_cast<double>(calls) / elapsed;
 }
 
-double sealsPerSecond(std::size_t size, double seconds);
-double opensPerSecond(std::size_t size, double seconds);
-double pbkdf2PerSecond(double seconds);
+// The same with `callers` threads calling at once: their calls per second
+// added up.
+template <typename Operation>
+double callsPerSecond(double seconds, int callers, Operation&& operation)
+{
+    if (callers <= 1) {
+        return callsPerSecond(seconds, operation);
+    }
+    std::vector<double> rates(static_cast<std::size_t>(callers));
+    std::vector<std::thread> threads;
+    for (auto& rate : rates) {
+        threads.emplace_back([&rate, &operation, seconds] { rate = callsPerSecond(seconds, operation); });
+    }
+    double total = 0;
+    for (std::size_t i = 0; i < threads.size(); ++i) {
+        threads[i].join();
+        total += rates[i];
+    }
+    return total;
+}
+
+double sealsPerSecond(std::size_t size, int callers, double seconds);
+// A refused open is one with a wrong password: both keys, the tag, no plaintext.
+double opensPerSecond(std::size_t size, bool refused, int callers, double seconds);
 // Built-in key, first text: megabytes (10^6 bytes) of data per second.
 double encryptByIdMegabytesPerSecond(std::size_t size, double seconds);
 double decryptByIdMegabytesPerSecond(std::size_t size, double seconds);
 double genkeyPerSecond(double seconds);
+
+// One SHA-256 compression through Crypto++'s transform when each depends on
+// the one before, as in PBKDF2: nanoseconds.
+double dependentCompressionNanoseconds(double seconds);
+
+enum class Derivation { Cryptopp, Ours, OpenSsl };
+// One PBKDF2-HMAC-SHA-256 derivation of the library's shape (20-byte salt,
+// 10000 iterations, 32 bytes).
+double derivationsPerSecond(Derivation how, int callers, double seconds);
+
+enum class PairStrategy { OneAfterTheOther, Interleaved, TwoThreads };
+// The two derivations of one seal (one password, two salts), ours.
+double derivationPairsPerSecond(PairStrategy how, int callers, double seconds);
 
 } // namespace quillon::bench
