@@ -116,6 +116,12 @@ TEST_F(OperationsLeaveNoSecret, BuiltInKeyAndItsDecryption)
     EXPECT_TRUE(decrypted);
 }
 
+// Frames of its own, all gone before the wipe.
+[[gnu::noinline]] void setUpAesKey(const CryptoPP::SecByteBlock& key)
+{
+    CryptoPP::AES::Encryption aes(key, key.size());
+}
+
 // What the operations' DeadStackWipe is for, shown on Crypto++ alone: AES key
 // set-up leaves key bytes in frames it has left.
 TEST(DeadStack, WipingRemovesWhatAesKeySetUpLeaves)
@@ -124,7 +130,7 @@ TEST(DeadStack, WipingRemovesWhatAesKeySetUpLeaves)
     const std::string keyBytes = test::plain(key);
     auto leftBehind = [&](bool wipe) {
         const auto work = [&] {
-            { CryptoPP::AES::Encryption aes(key, key.size()); }
+            setUpAesKey(key);
             if (wipe) {
                 wipeDeadStack();
             }
