@@ -31,20 +31,27 @@ public final class VaultorBench {
     private VaultorBench() {
     }
 
+    private static final int WINDOWS = 5;
+
+    /** The best calls per second of five windows that take about `seconds` together (as the C++ side). */
     private static double rateOfOne(Callable<Object> call) throws Exception {
         long warmUntil = System.nanoTime() + (long) (seconds * 0.3e9);
         while (System.nanoTime() < warmUntil) {
             sink = call.call();
         }
-        long start = System.nanoTime();
-        long calls = 0;
-        double elapsed;
-        do {
-            sink = call.call();
-            calls++;
-            elapsed = (System.nanoTime() - start) / 1e9;
-        } while (calls < 3 || elapsed < seconds);
-        return calls / elapsed;
+        double best = 0;
+        for (int window = 0; window < WINDOWS; window++) {
+            long start = System.nanoTime();
+            long calls = 0;
+            double elapsed;
+            do {
+                sink = call.call();
+                calls++;
+                elapsed = (System.nanoTime() - start) / 1e9;
+            } while (calls < 3 || elapsed < seconds / WINDOWS);
+            best = Math.max(best, calls / elapsed);
+        }
+        return best;
     }
 
     /** Calls per second of `callers` Java threads calling at once, added up. */
@@ -102,8 +109,8 @@ public final class VaultorBench {
         if (args.length > 0) {
             seconds = Double.parseDouble(args[0]);
         }
-        System.out.printf("Vaultor benchmark, %.1f s per figure, %d processors, Java %s, load average %.2f%n%n",
-                seconds, Runtime.getRuntime().availableProcessors(), System.getProperty("java.version"),
+        System.out.printf("Vaultor benchmark, %.1f s per figure (best of %d windows), %d processors, Java %s, "
+                + "load average %.2f%n%n", seconds, WINDOWS, Runtime.getRuntime().availableProcessors(), System.getProperty("java.version"),
                 loadAverage());
 
         // Let the JIT compile the Java paths before anything is timed.
