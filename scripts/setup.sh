@@ -16,6 +16,10 @@ shown_log=${log#"$PWD/"}
 
 sudo=()
 [[ $EUID -eq 0 ]] || sudo=(sudo)
+if ((${#sudo[@]})) && ! command -v sudo >/dev/null; then
+  echo "setup: run this as root, or as a user with sudo" >&2
+  exit 1
+fi
 
 duration() {
   local seconds=$1

@@ -26,7 +26,9 @@ final class ConsoleChannel {
     // read for this long is not coming back to it, and the marker goes anyway.
     private static final long READER_WAIT_NANOS = 10_000_000_000L;
     private static final long POLL_MILLIS = 2;
-    // Where the pipe's content cannot be counted: time enough for several reads.
+    // Until the count has shown unread bytes once, it may be one that always
+    // says 0 (where a write-only pipe cannot be looked into): this pause
+    // gives the supervisor time enough for several reads instead.
     private static final long UNCOUNTED_PAUSE_MILLIS = 250;
 
     private final FileOutputStream out = new FileOutputStream(FileDescriptor.out);
@@ -35,6 +37,7 @@ final class ConsoleChannel {
     // would close standard output.
     private final FileInputStream unread = new FileInputStream(FileDescriptor.out);
     private boolean readerGone;
+    private boolean countSeen;
 
     synchronized void line(String text) {
         write(text);
@@ -62,6 +65,11 @@ final class ConsoleChannel {
         }
         final long start = System.nanoTime();
         try {
+            if (unread.available() == 0 && !countSeen) {
+                pause(UNCOUNTED_PAUSE_MILLIS);
+                return;
+            }
+            countSeen = true;
             while (unread.available() > 0 && System.nanoTime() - start < READER_WAIT_NANOS) {
                 Thread.sleep(POLL_MILLIS);
             }
