@@ -16,10 +16,6 @@ shown_log=${log#"$PWD/"}
 
 sudo=()
 [[ $EUID -eq 0 ]] || sudo=(sudo)
-if ((${#sudo[@]})) && ! command -v sudo >/dev/null; then
-  echo "setup: run this as root, or as a user with sudo" >&2
-  exit 1
-fi
 
 duration() {
   local seconds=$1
@@ -93,8 +89,14 @@ done
 
 if ((${#packages[@]})); then
   echo "setup: installing what scripts/packages/*.txt lists and this machine lacks; full output in $shown_log"
-  # The password prompt, if any, comes now rather than in the middle of a step.
-  ((${#sudo[@]} == 0)) || sudo -v
+  if ((${#sudo[@]})); then
+    if ! command -v sudo >/dev/null; then
+      echo "setup: installing needs root: run this as root, or as a user with sudo" >&2
+      exit 1
+    fi
+    # The password prompt, if any, comes now rather than in the middle of a step.
+    sudo -v
+  fi
   step "updating the package index" "${apt_get[@]}" update
   for i in "${!packages[@]}"; do
     # shellcheck disable=SC2086 # one word per package
