@@ -79,55 +79,92 @@ void checkKey(const Key& key)
 
 } // namespace
 
+namespace {
+
+constexpr long kCompressionBatch = 20000;
+
+// A batch of compressions, each one's message the digest before it, as in a
+// PBKDF2 iteration.
+class CompressionChain {
+public:
+    CompressionChain() { CryptoPP::SHA256::InitState(initial_); }
+
+    void operator()()
+    {
+        for (long i = 0; i < kCompressionBatch; ++i) {
+            std::memcpy(state_, initial_, sizeof state_);
+            CryptoPP::SHA256::Transform(state_, block_);
+            std::memcpy(block_, state_, sizeof state_);
+        }
+        if (block_[0] == 0 && block_[1] == 0) {
+            throw std::logic_error("no compression");
+        }
+    }
+
+private:
+    alignas(16) CryptoPP::word32 initial_[8];
+    alignas(16) CryptoPP::word32 state_[8];
+    alignas(16) CryptoPP::word32 block_[16] = {};
+};
+
+void derive(Derivation how)
+{
+    Key key{};
+    switch (how) {
+    case Derivation::Cryptopp:
+        deriveCryptopp(key);
+        break;
+    case Derivation::Ours:
+        deriveOurs(key, salt);
+        break;
+    case Derivation::OpenSsl:
+        deriveOpenSsl(key);
+        break;
+    }
+    checkKey(key);
+}
+
+void derivePairOf(PairStrategy how)
+{
+    Key first{};
+    Key second{};
+    derivePair(how, first, second);
+    checkKey(first);
+    checkKey(second);
+}
+
+} // namespace
+
 double dependentCompressionNanoseconds(double seconds)
 {
-    constexpr long kBatch = 20000;
-    alignas(16) CryptoPP::word32 initial[8];
-    alignas(16) CryptoPP::word32 state[8];
-    alignas(16) CryptoPP::word32 block[16] = {};
-    CryptoPP::SHA256::InitState(initial);
-    // Each compression's message is the digest before it, as in a PBKDF2 iteration.
-    const double batches = callsPerSecond(seconds, [&] {
-        for (long i = 0; i < kBatch; ++i) {
-            std::memcpy(state, initial, sizeof state);
-            CryptoPP::SHA256::Transform(state, block);
-            std::memcpy(block, state, sizeof state);
-        }
-    });
-    if (block[0] == 0 && block[1] == 0) {
-        throw std::logic_error("no compression");
-    }
-    return 1e9 / (batches * kBatch);
+    CompressionChain chain;
+    return 1e9 / (callsPerSecond(seconds, chain) * kCompressionBatch);
+}
+
+double dependentCompressionThreadNanoseconds(double seconds)
+{
+    CompressionChain chain;
+    return threadSecondsPerCall(seconds, chain) * 1e9 / kCompressionBatch;
 }
 
 double derivationsPerSecond(Derivation how, int callers, double seconds)
 {
-    return callsPerSecond(seconds, callers, [how] {
-        Key key{};
-        switch (how) {
-        case Derivation::Cryptopp:
-            deriveCryptopp(key);
-            break;
-        case Derivation::Ours:
-            deriveOurs(key, salt);
-            break;
-        case Derivation::OpenSsl:
-            deriveOpenSsl(key);
-            break;
-        }
-        checkKey(key);
-    });
+    return callsPerSecond(seconds, callers, [how] { derive(how); });
+}
+
+double derivationThreadMilliseconds(Derivation how, double seconds)
+{
+    return threadSecondsPerCall(seconds, [how] { derive(how); }) * 1e3;
 }
 
 double derivationPairsPerSecond(PairStrategy how, int callers, double seconds)
 {
-    return callsPerSecond(seconds, callers, [how] {
-        Key first{};
-        Key second{};
-        derivePair(how, first, second);
-        checkKey(first);
-        checkKey(second);
-    });
+    return callsPerSecond(seconds, callers, [how] { derivePairOf(how); });
+}
+
+double derivationPairThreadMilliseconds(PairStrategy how, double seconds)
+{
+    return threadSecondsPerCall(seconds, [how] { derivePairOf(how); }) * 1e3;
 }
 
 } // namespace quillon::bench

@@ -35,6 +35,24 @@ JNIEXPORT jdouble JNICALL Java_Quillon_VaultorBenchNative_compressionNanoseconds
     return dependentCompressionNanoseconds(seconds);
 }
 
+JNIEXPORT jdouble JNICALL Java_Quillon_VaultorBenchNative_compressionThreadNanoseconds(JNIEnv*, jclass,
+                                                                                       jdouble seconds)
+{
+    return dependentCompressionThreadNanoseconds(seconds);
+}
+
+JNIEXPORT jdouble JNICALL Java_Quillon_VaultorBenchNative_derivationThreadMilliseconds(JNIEnv*, jclass, jint how,
+                                                                                       jdouble seconds)
+{
+    return derivationThreadMilliseconds(static_cast<Derivation>(how), seconds);
+}
+
+JNIEXPORT jdouble JNICALL Java_Quillon_VaultorBenchNative_derivationPairThreadMilliseconds(JNIEnv*, jclass,
+                                                                                           jint how, jdouble seconds)
+{
+    return derivationPairThreadMilliseconds(static_cast<PairStrategy>(how), seconds);
+}
+
 JNIEXPORT jdouble JNICALL Java_Quillon_VaultorBenchNative_derivationsPerSecond(JNIEnv*, jclass, jint how,
                                                                                jint callers, jdouble seconds)
 {

@@ -91,9 +91,9 @@ public final class VaultorBench {
         return ManagementFactory.getOperatingSystemMXBean().getSystemLoadAverage();
     }
 
-    private static void derivationRow(String what, double perSecond, double floorMs) {
+    private static void derivationRow(String what, double perSecond, double floorMs, String more) {
         double ms = 1e3 / perSecond;
-        System.out.printf("  %-34s %10.1f %9.3f %8.2fx%n", what, perSecond, ms, ms / floorMs);
+        System.out.printf("  %-34s %10.1f %9.3f %8.2fx%s%n", what, perSecond, ms, ms / floorMs, more);
     }
 
     /** C++, JNI and JCE calls/s; JNI/C++ is the time JNI adds, ours/JCE how much faster the library is. */
@@ -122,37 +122,49 @@ public final class VaultorBench {
         }
 
         double compressionNs = VaultorBenchNative.compressionNanoseconds(seconds);
+        double compressionCpuNs = VaultorBenchNative.compressionThreadNanoseconds(seconds);
         double floorMs = compressionNs * 2 * ITERATIONS / 1e6;
-        System.out.printf("SHA-256 compression (Crypto++ transform, each depending on the one before): %.1f ns%n",
-                compressionNs);
-        System.out.printf("floor of one derivation (%d compressions): %.3f ms = %.1f/s%n%n", 2 * ITERATIONS, floorMs,
-                1e3 / floorMs);
+        double cpuFloorMs = compressionCpuNs * 2 * ITERATIONS / 1e6;
+        System.out.printf("SHA-256 compression (Crypto++ transform, each depending on the one before): %.1f ns wall,"
+                + " %.1f ns thread time%n", compressionNs, compressionCpuNs);
+        System.out.printf("floor of one derivation (%d compressions): %.3f ms = %.1f/s wall; %.3f ms thread time%n%n",
+                2 * ITERATIONS, floorMs, 1e3 / floorMs, cpuFloorMs);
 
-        System.out.printf("%-36s %10s %9s %9s%n", "one derivation, 10000 iterations", "per s", "ms", "x floor");
+        System.out.printf("%-36s %10s %9s %9s %11s %9s%n", "one derivation, 10000 iterations", "per s", "ms",
+                "x floor", "thread ms", "x floor");
         byte[] salt = new byte[20];
         SecretKeyFactory factory = SecretKeyFactory.getInstance("PBKDF2WithHmacSHA256");
         char[] passwordChars = new String(PASSWORD, StandardCharsets.UTF_8).toCharArray();
-        derivationRow("Crypto++ PKCS5_PBKDF2_HMAC",
-                VaultorBenchNative.derivationsPerSecond(VaultorBenchNative.CRYPTOPP, 1, seconds), floorMs);
-        derivationRow("ours", VaultorBenchNative.derivationsPerSecond(VaultorBenchNative.OURS, 1, seconds), floorMs);
-        derivationRow("OpenSSL PKCS5_PBKDF2_HMAC",
-                VaultorBenchNative.derivationsPerSecond(VaultorBenchNative.OPENSSL, 1, seconds), floorMs);
+        String[] derivations = {"Crypto++ PKCS5_PBKDF2_HMAC", "ours", "OpenSSL PKCS5_PBKDF2_HMAC"};
+        for (int how = 0; how < derivations.length; how++) {
+            double cpuMs = VaultorBenchNative.derivationThreadMilliseconds(how, seconds);
+            derivationRow(derivations[how], VaultorBenchNative.derivationsPerSecond(how, 1, seconds), floorMs,
+                    String.format(" %11.3f %8.2fx", cpuMs, cpuMs / cpuFloorMs));
+        }
         derivationRow("JCE (HmacSHA256 loop)",
-                rate(1, () -> JceSealedFormat.pbkdf2(PASSWORD, salt, ITERATIONS, 32)), floorMs);
+                rate(1, () -> JceSealedFormat.pbkdf2(PASSWORD, salt, ITERATIONS, 32)), floorMs, "");
         derivationRow("JCE (PBKDF2WithHmacSHA256 factory)",
-                rate(1, () -> factory.generateSecret(new PBEKeySpec(passwordChars, salt, ITERATIONS, 256))), floorMs);
+                rate(1, () -> factory.generateSecret(new PBEKeySpec(passwordChars, salt, ITERATIONS, 256))), floorMs,
+                "");
         derivationRow("ours, 2 callers (per s in all)",
-                VaultorBenchNative.derivationsPerSecond(VaultorBenchNative.OURS, 2, seconds), floorMs);
+                VaultorBenchNative.derivationsPerSecond(VaultorBenchNative.OURS, 2, seconds), floorMs, "");
 
-        System.out.printf("%n%-36s %10s %9s %9s %12s%n", "the two derivations of a seal, ours", "pairs/s", "ms",
-                "x floor", "2 callers/s");
+        System.out.printf("%n%-36s %10s %9s %9s %11s %9s %12s%n", "the two derivations of a seal, ours", "pairs/s",
+                "ms", "x floor", "thread ms", "x floor", "2 callers/s");
         String[] strategies = {"one after the other", "interleaved in one thread", "two threads"};
         for (int how = 0; how < strategies.length; how++) {
             double one = VaultorBenchNative.derivationPairsPerSecond(how, 1, seconds);
             double two = VaultorBenchNative.derivationPairsPerSecond(how, 2, seconds);
-            System.out.printf("  %-34s %10.1f %9.3f %8.2fx %12.1f%n", strategies[how], one, 1e3 / one,
-                    1e3 / one / floorMs, two);
+            String cpu = String.format(" %11s %9s", "-", "-");
+            if (how != VaultorBenchNative.TWO_THREADS) {
+                double cpuMs = VaultorBenchNative.derivationPairThreadMilliseconds(how, seconds);
+                cpu = String.format(" %11.3f %8.2fx", cpuMs, cpuMs / cpuFloorMs);
+            }
+            System.out.printf("  %-34s %10.1f %9.3f %8.2fx%s %12.1f%n", strategies[how], one, 1e3 / one,
+                    1e3 / one / floorMs, cpu, two);
         }
+        System.out.println("  (x floor: against the floor of one derivation; thread ms: processor time of the calling"
+                + " thread)");
 
         for (int callers = 1; callers <= 2; callers++) {
             final int n = callers;

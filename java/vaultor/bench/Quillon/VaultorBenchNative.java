@@ -25,7 +25,13 @@ final class VaultorBenchNative {
 
     static native double compressionNanoseconds(double seconds);
 
+    static native double compressionThreadNanoseconds(double seconds);
+
     static native double derivationsPerSecond(int how, int callers, double seconds);
+
+    static native double derivationThreadMilliseconds(int how, double seconds);
+
+    static native double derivationPairThreadMilliseconds(int how, double seconds);
 
     static native double derivationPairsPerSecond(int how, int callers, double seconds);
 
