@@ -1,4 +1,5 @@
 // elapsedRealtime and sysHello: the two entry points that work on their own.
+#include "Quillon_Vaultor.h"
 #include "marshalling.h"
 #include "wall_clock.h"
 
