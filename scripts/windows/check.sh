@@ -55,10 +55,10 @@ if [[ -x /usr/lib/wine/wine ]]; then
   if /usr/lib/wine/wine --version > /dev/null 2>&1; then
     wine32=/usr/lib/wine/wine
   else
+    loader_says=$(/usr/lib/wine/wine --version 2>&1 | tail -n1 | sed 's/.*: //' || true)
     kernel_says=$(dmesg 2>/dev/null | grep -m1 -o '32-bit emulation disabled.*' || true)
     wine32_unavailable="wine32 is installed, but this kernel does not execute 32-bit programs"
-    wine32_unavailable+=" (the loader: $(/usr/lib/wine/wine --version 2>&1 | tail -n1 | sed 's/.*: //')"
-    wine32_unavailable+="${kernel_says:+; the kernel: $kernel_says})"
+    wine32_unavailable+=" (the loader: $loader_says${kernel_says:+; the kernel: $kernel_says})"
   fi
 elif [[ -s "$root/build/apt-refused.txt" ]]; then
   wine32_unavailable="apt refused to install $(cat "$root/build/apt-refused.txt")"
