@@ -67,6 +67,7 @@ export WINEPREFIX=$harness_dir/prefix WINEDEBUG=-all DISPLAY="" WAYLAND_DISPLAY=
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 wineserver=$(dirname "$wine64")/wineserver
 stop_wine() { "$wineserver" -k >/dev/null 2>&1 || true; "$wineserver" -w >/dev/null 2>&1 || true; }
+failed() { echo "windows: $1 failed; the end of $2:" >&2; tail -n 20 "$2" >&2; exit 1; }
 stop_wine
 trap stop_wine EXIT
 # Left to itself the Wine server ends the session as soon as its last program
@@ -86,14 +87,20 @@ loaders=$(dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' wine64 wine
 if [[ "$(cat "$WINEPREFIX.loaders" 2>/dev/null)" != "$loaders" ]]; then
   rm -rf "$WINEPREFIX" "$WINEPREFIX.loaders"
 fi
-timeout 300 "$wine64" wineboot -i > "$harness_dir/wineboot.log" 2>&1 < /dev/null
+timeout 300 "$wine64" wineboot -i > "$harness_dir/wineboot.log" 2>&1 < /dev/null \
+  || failed "making the Wine prefix" "$harness_dir/wineboot.log"
 printf '%s\n' "$loaders" > "$WINEPREFIX.loaders"
 # A service left installed by an interrupted run has been started by this boot
 # and keeps the session alive: then the session is ended here.
 timeout 60 "$wineserver" -w || stop_wine
-"$wineserver" -p > "$harness_dir/wineserver.log" 2>&1 < /dev/null
+# A server still ending the first session refuses a second one: it is ended.
+if ! "$wineserver" -p > "$harness_dir/wineserver.log" 2>&1 < /dev/null; then
+  stop_wine
+  "$wineserver" -p > "$harness_dir/wineserver.log" 2>&1 < /dev/null \
+    || failed "starting the persistent Wine server" "$harness_dir/wineserver.log"
+fi
 WINEDEBUG=-all,+eventlog timeout 300 "$wine64" wineboot > "$harness_dir/wineboot-session.log" \
-  2> "$event_log" < /dev/null
+  2> "$event_log" < /dev/null || failed "booting the Wine session" "$event_log"
 
 step "checks"
 set +e
