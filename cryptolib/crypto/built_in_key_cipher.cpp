@@ -1,7 +1,7 @@
 #include "crypto_service.h"
+#include "dead_stack.h"
 
 #include <cryptopp/aes.h>
-#include <cryptopp/filters.h>
 #include <cryptopp/modes.h>
 
 namespace quillon::crypto {
@@ -10,19 +10,25 @@ namespace {
 
 constexpr std::size_t kBlock = CryptoPP::AES::BLOCKSIZE;
 
-ByteString runThrough(CryptoPP::StreamTransformation& mode, ByteView data)
+// Runs the whole data through a ciphertext-stealing mode straight into the
+// result: every block but the last two chained as in CBC, the last 17..32
+// bytes (or the whole of shorter data) through the mode's last-block step.
+template <typename Result>
+Result runThrough(CryptoPP::StreamTransformation& mode, ByteView data)
 {
-    ByteString output;
-    output.reserve(data.size());
-    CryptoPP::StringSource pipeline(
-        bytePointer(data), data.size(), true,
-        new CryptoPP::StreamTransformationFilter(mode, new CryptoPP::StringSinkTemplate<ByteString>(output)));
+    Result output(data.size());
+    const std::size_t lead = data.size() > 2 * kBlock ? ((data.size() - 1) / kBlock - 1) * kBlock : 0;
+    auto* out = bytePointer(output.data());
+    if (lead > 0) {
+        mode.ProcessData(out, bytePointer(data), lead);
+    }
+    mode.ProcessLastBlock(out + lead, output.size() - lead, bytePointer(data) + lead, data.size() - lead);
     return output;
 }
 
 } // namespace
 
-ByteString CryptoService::encryptWithKey(ByteView data, const CryptoPP::SecByteBlock& key) const
+PublicBytes CryptoService::encryptWithKey(ByteView data, const CryptoPP::SecByteBlock& key) const
 {
     // Ciphertext stealing needs more than one block. Refuse shorter data here:
     // in the external-cipher form the mode's short-message path reads a pointer
@@ -30,10 +36,11 @@ ByteString CryptoService::encryptWithKey(ByteView data, const CryptoPP::SecByteB
     if (data.size() <= kBlock) {
         return {};
     }
+    const DeadStackWipe wipe;
     const CryptoPP::byte zeroIv[kBlock] = {};
     CryptoPP::AES::Encryption aes(key, key.size());
     CryptoPP::CBC_CTS_Mode_ExternalCipher::Encryption mode(aes, zeroIv);
-    return runThrough(mode, data);
+    return runThrough<PublicBytes>(mode, data);
 }
 
 ByteString CryptoService::decryptWithKey(ByteView data, const CryptoPP::SecByteBlock& key) const
@@ -41,10 +48,11 @@ ByteString CryptoService::decryptWithKey(ByteView data, const CryptoPP::SecByteB
     if (data.empty()) {
         return {};
     }
+    const DeadStackWipe wipe;
     const CryptoPP::byte zeroIv[kBlock] = {};
     CryptoPP::AES::Decryption aes(key, key.size());
     CryptoPP::CBC_CTS_Mode_ExternalCipher::Decryption mode(aes, zeroIv);
-    return runThrough(mode, data);
+    return runThrough<ByteString>(mode, data);
 }
 
 } // namespace quillon::crypto

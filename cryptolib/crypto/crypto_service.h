@@ -7,8 +7,6 @@
 
 #include <cryptopp/secblock.h>
 
-#include <string>
-
 namespace quillon::crypto {
 
 class CryptoService {
@@ -25,8 +23,10 @@ public:
 
     // Encryption salt, authentication salt, AES-256-CTR ciphertext, and the
     // HMAC-SHA-256 tag over the ciphertext: data.size() + 72 bytes.
-    ByteString encryptWithPassword(ByteView data, ByteView password) const;
+    PublicBytes encryptWithPassword(ByteView data, ByteView password) const;
     // The data, or empty when the input is too short or its tag does not match.
+    // Both keys are derived at once; the data is decrypted only after the tag
+    // has matched.
     ByteString decryptWithPassword(ByteView sealed, ByteView password) const;
     // PBKDF2-HMAC-SHA-256 of the password over the salt.
     CryptoPP::SecByteBlock deriveKey(ByteView password, ByteView salt, unsigned iterations,
@@ -35,12 +35,17 @@ public:
     // AES-256 CBC with ciphertext stealing (CS3), zero IV, output as long as
     // the input. Empty for empty data, and for 1..16 bytes, which ciphertext
     // stealing cannot encrypt.
-    ByteString encryptWithKey(ByteView data, const CryptoPP::SecByteBlock& key) const;
+    PublicBytes encryptWithKey(ByteView data, const CryptoPP::SecByteBlock& key) const;
     // Inverse of encryptWithKey; 1..16 bytes decrypt against the IV block.
     ByteString decryptWithKey(ByteView data, const CryptoPP::SecByteBlock& key) const;
 
     // A random uppercase hexadecimal key text of 768..1572 characters.
-    std::string generateKeyText() const;
+    ByteString generateKeyText() const;
+
+private:
+    // The sealed format of encryptWithPassword, written into
+    // out[0 .. data.size() + 72).
+    void sealInto(ByteView data, ByteView password, char* out) const;
 };
 
 } // namespace quillon::crypto

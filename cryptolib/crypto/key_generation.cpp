@@ -17,7 +17,7 @@ constexpr int kShortestText = 768;
 constexpr int kLengthSpread = 805; // lengths 768..1572
 } // namespace
 
-std::string CryptoService::generateKeyText() const
+ByteString CryptoService::generateKeyText() const
 {
     CryptoPP::AutoSeededRandomPool pool;
     CryptoPP::SecByteBlock password(kPasswordBlock);
@@ -25,17 +25,20 @@ std::string CryptoService::generateKeyText() const
     pool.GenerateBlock(password, password.size());
     pool.GenerateBlock(data, data.size());
 
-    const ByteString sealed =
-        encryptWithPassword(ByteView(reinterpret_cast<const char*>(data.data()), kDataLength),
-                            ByteView(reinterpret_cast<const char*>(password.data()), kPasswordLength));
+    // The sealed bytes are the key text's source: they stay in wiped storage.
+    ByteString sealed(kDataLength + kSealOverhead);
+    sealInto(ByteView(reinterpret_cast<const char*>(data.data()), kDataLength),
+             ByteView(reinterpret_cast<const char*>(password.data()), kPasswordLength), sealed.data());
 
     ByteString hex;
+    hex.reserve(2 * sealed.size());
     CryptoPP::StringSource pipeline(
         bytePointer(viewOf(sealed)), sealed.size(), true,
         new CryptoPP::HexEncoder(new CryptoPP::StringSinkTemplate<ByteString>(hex), true));
 
     const auto length = static_cast<std::size_t>(std::rand() % kLengthSpread + kShortestText);
-    return std::string(hex.data(), length);
+    hex.resize(length);
+    return hex;
 }
 
 } // namespace quillon::crypto

@@ -1,12 +1,12 @@
 #include "crypto_service.h"
+#include "dead_stack.h"
+#include "pbkdf2_sha256.h"
 
 #include <cryptopp/aes.h>
-#include <cryptopp/filters.h>
 #include <cryptopp/hmac.h>
 #include <cryptopp/misc.h>
 #include <cryptopp/modes.h>
 #include <cryptopp/osrng.h>
-#include <cryptopp/pwdbased.h>
 #include <cryptopp/sha.h>
 
 namespace quillon::crypto {
@@ -14,31 +14,44 @@ namespace quillon::crypto {
 namespace {
 
 using CryptoPP::byte;
+using Key = CryptoPP::FixedSizeSecBlock<byte, CryptoService::kKeyLength>;
+
+ByteView viewOf(const byte* bytes, std::size_t length)
+{
+    return ByteView(reinterpret_cast<const char*>(bytes), length);
+}
+
+// The encryption and the authentication key of one sealed string. The two
+// derivations run at once, interleaved in this thread: a seal or an open
+// takes little longer than one derivation, and a second caller on the other
+// core is not slowed by threads of ours.
+struct SealKeys {
+    Key encryption;
+    Key authentication;
+
+    SealKeys(ByteView password, ByteView encryptionSalt, ByteView authenticationSalt)
+    {
+        pbkdf2HmacSha256Pair(password, encryptionSalt, authenticationSalt, CryptoService::kIterations,
+                             encryption.data(), authentication.data(), CryptoService::kKeyLength);
+    }
+};
 
 // AES-256-CTR from the all-zero counter block; the same transformation
 // encrypts and decrypts.
-ByteString counterModeTransform(ByteView input, const CryptoPP::SecByteBlock& key)
+void counterMode(const Key& key, ByteView input, byte* output)
 {
     const byte zeroCounter[CryptoPP::AES::BLOCKSIZE] = {};
     CryptoPP::CTR_Mode<CryptoPP::AES>::Encryption cipher(key, key.size(), zeroCounter);
-    ByteString output;
-    output.reserve(input.size());
-    CryptoPP::StringSource pipeline(
-        bytePointer(input), input.size(), true,
-        new CryptoPP::StreamTransformationFilter(
-            cipher, new CryptoPP::StringSinkTemplate<ByteString>(output),
-            CryptoPP::StreamTransformationFilter::NO_PADDING));
-    return output;
+    if (!input.empty()) {
+        cipher.ProcessData(output, bytePointer(input), input.size());
+    }
 }
 
-ByteString tagOf(ByteView ciphertext, const CryptoPP::SecByteBlock& key)
+void tagOf(const Key& key, ByteView ciphertext, byte* tag)
 {
     CryptoPP::HMAC<CryptoPP::SHA256> mac(key, key.size());
-    ByteString tag;
-    CryptoPP::StringSource pipeline(
-        bytePointer(ciphertext), ciphertext.size(), true,
-        new CryptoPP::HashFilter(mac, new CryptoPP::StringSinkTemplate<ByteString>(tag)));
-    return tag;
+    mac.Update(bytePointer(ciphertext), ciphertext.size());
+    mac.Final(tag);
 }
 
 } // namespace
@@ -46,35 +59,31 @@ ByteString tagOf(ByteView ciphertext, const CryptoPP::SecByteBlock& key)
 CryptoPP::SecByteBlock CryptoService::deriveKey(ByteView password, ByteView salt, unsigned iterations,
                                                 std::size_t length) const
 {
+    const DeadStackWipe wipe;
     CryptoPP::SecByteBlock key(length);
-    CryptoPP::PKCS5_PBKDF2_HMAC<CryptoPP::SHA256> pbkdf2;
-    pbkdf2.DeriveKey(key, key.size(), 0, bytePointer(password), password.size(), bytePointer(salt),
-                     salt.size(), iterations, 0.0);
+    pbkdf2HmacSha256(password, salt, iterations, key.data(), key.size());
     return key;
 }
 
-ByteString CryptoService::encryptWithPassword(ByteView data, ByteView password) const
+void CryptoService::sealInto(ByteView data, ByteView password, char* out) const
 {
+    const DeadStackWipe wipe;
     CryptoPP::AutoSeededRandomPool pool;
+    byte* const encryptionSalt = bytePointer(out);
+    byte* const authenticationSalt = encryptionSalt + kSaltLength;
+    byte* const ciphertext = authenticationSalt + kSaltLength;
+    pool.GenerateBlock(encryptionSalt, kSaltLength);
+    pool.GenerateBlock(authenticationSalt, kSaltLength);
 
-    byte encryptionSalt[kSaltLength];
-    pool.GenerateBlock(encryptionSalt, sizeof encryptionSalt);
-    const ByteView encryptionSaltView(reinterpret_cast<const char*>(encryptionSalt), kSaltLength);
-    const ByteString ciphertext =
-        counterModeTransform(data, deriveKey(password, encryptionSaltView, kIterations, kKeyLength));
+    const SealKeys keys(password, viewOf(encryptionSalt, kSaltLength), viewOf(authenticationSalt, kSaltLength));
+    counterMode(keys.encryption, data, ciphertext);
+    tagOf(keys.authentication, viewOf(ciphertext, data.size()), ciphertext + data.size());
+}
 
-    byte authenticationSalt[kSaltLength];
-    pool.GenerateBlock(authenticationSalt, sizeof authenticationSalt);
-    const ByteView authenticationSaltView(reinterpret_cast<const char*>(authenticationSalt), kSaltLength);
-    const ByteString tag =
-        tagOf(viewOf(ciphertext), deriveKey(password, authenticationSaltView, kIterations, kKeyLength));
-
-    ByteString sealed;
-    sealed.reserve(data.size() + kSealOverhead);
-    sealed.append(encryptionSaltView.data(), encryptionSaltView.size());
-    sealed.append(authenticationSaltView.data(), authenticationSaltView.size());
-    sealed.append(ciphertext);
-    sealed.append(tag);
+PublicBytes CryptoService::encryptWithPassword(ByteView data, ByteView password) const
+{
+    PublicBytes sealed(data.size() + kSealOverhead);
+    sealInto(data, password, sealed.data());
     return sealed;
 }
 
@@ -88,13 +97,18 @@ ByteString CryptoService::decryptWithPassword(ByteView sealed, ByteView password
     const ByteView ciphertext = sealed.substr(2 * kSaltLength, sealed.size() - kSealOverhead);
     const ByteView storedTag = sealed.substr(sealed.size() - kTagLength);
 
-    // The tag is checked first, so a refused input costs one derivation only.
-    const ByteString computedTag =
-        tagOf(ciphertext, deriveKey(password, authenticationSalt, kIterations, kKeyLength));
-    if (!CryptoPP::VerifyBufsEqual(bytePointer(viewOf(computedTag)), bytePointer(storedTag), kTagLength)) {
+    // Deriving the encryption key alongside costs a refused input CPU time,
+    // not wall time; nothing is decrypted before the tag has matched.
+    const DeadStackWipe wipe;
+    const SealKeys keys(password, encryptionSalt, authenticationSalt);
+    byte computedTag[kTagLength];
+    tagOf(keys.authentication, ciphertext, computedTag);
+    if (!CryptoPP::VerifyBufsEqual(computedTag, bytePointer(storedTag), kTagLength)) {
         return {};
     }
-    return counterModeTransform(ciphertext, deriveKey(password, encryptionSalt, kIterations, kKeyLength));
+    ByteString data(ciphertext.size());
+    counterMode(keys.encryption, ciphertext, bytePointer(data.data()));
+    return data;
 }
 
 } // namespace quillon::crypto

@@ -7,19 +7,21 @@
 
 namespace {
 
+using quillon::crypto::ByteString;
 using quillon::crypto::ByteView;
+using quillon::crypto::PublicBytes;
 using quillon::jni::cryptoService;
 
 jbyteArray encryptUnder(JNIEnv* env, jbyteArray data, std::string_view storedText) noexcept
 {
-    return quillon::jni::byteArrayCall(env, data, [storedText](ByteView plain) {
+    return quillon::jni::byteArrayCall<ByteString>(env, data, [storedText](ByteView plain) {
         return cryptoService().encryptWithKey(plain, quillon::crypto::builtInKey(storedText));
     });
 }
 
 jbyteArray decryptUnder(JNIEnv* env, jbyteArray data, std::string_view storedText) noexcept
 {
-    return quillon::jni::byteArrayCall(env, data, [storedText](ByteView ciphertext) {
+    return quillon::jni::byteArrayCall<PublicBytes>(env, data, [storedText](ByteView ciphertext) {
         return cryptoService().decryptWithKey(ciphertext, quillon::crypto::builtInKey(storedText));
     });
 }

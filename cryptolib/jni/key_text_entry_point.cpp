@@ -9,7 +9,7 @@ extern "C" {
 JNIEXPORT jstring Java_Quillon_Vaultor_genkey(JNIEnv* env, jclass)
 {
     return quillon::jni::guardedCall<jstring>(nullptr, [env] {
-        return quillon::jni::toJavaString(env, quillon::jni::cryptoService().generateKeyText());
+        return quillon::jni::toJavaString(env, quillon::crypto::viewOf(quillon::jni::cryptoService().generateKeyText()));
     });
 }
 

@@ -1,25 +1,12 @@
 #include "marshalling.h"
 
-#include <vector>
+#include <algorithm>
 
 namespace quillon::jni {
 
-std::optional<WipingBytes> readByteArray(JNIEnv* env, jbyteArray array)
-{
-    if (array == nullptr) {
-        return std::nullopt;
-    }
-    const jsize length = env->GetArrayLength(array);
-    WipingBytes bytes(static_cast<std::size_t>(length), '\0');
-    if (length > 0) {
-        env->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(bytes.data()));
-    }
-    return bytes;
-}
-
 jbyteArray toJavaByteArray(JNIEnv* env, const char* bytes, std::size_t length)
 {
-    if (length == 0) {
+    if (length == 0 || !fitsJavaArray(length)) {
         return nullptr;
     }
     const auto javaLength = static_cast<jsize>(length);
@@ -31,9 +18,11 @@ jbyteArray toJavaByteArray(JNIEnv* env, const char* bytes, std::size_t length)
     return array;
 }
 
-jstring toJavaString(JNIEnv* env, const std::string& text)
+jstring toJavaString(JNIEnv* env, crypto::ByteView text)
 {
-    return env->NewStringUTF(text.c_str());
+    crypto::ByteString terminated(text.begin(), std::find(text.begin(), text.end(), '\0'));
+    terminated.push_back('\0');
+    return env->NewStringUTF(terminated.data());
 }
 
 } // namespace quillon::jni

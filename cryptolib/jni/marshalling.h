@@ -5,21 +5,42 @@
 
 #include <jni.h>
 
-#include <optional>
-#include <string>
+#include "byte_string.h"
 
-#include <cryptopp/secblock.h>
+#include <cstddef>
+#include <limits>
+#include <optional>
 
 namespace quillon::jni {
 
-// A byte string whose storage is wiped when it is released; used for every
-// copy of a caller's array, since any of them may be a password.
-using WipingBytes = std::basic_string<char, std::char_traits<char>, CryptoPP::AllocatorWithCleanup<char>>;
+// The longest Java array, in bytes.
+constexpr std::size_t kLongestJavaArray = static_cast<std::size_t>(std::numeric_limits<jsize>::max());
 
-// The array's bytes, or nothing when the array is null.
-std::optional<WipingBytes> readByteArray(JNIEnv* env, jbyteArray array);
+constexpr bool fitsJavaArray(std::size_t length)
+{
+    return length <= kLongestJavaArray;
+}
 
-// Null for an empty byte string, otherwise a new Java array with its bytes.
+// The array's bytes, or nothing when the array is null. Bytes is
+// crypto::ByteString for anything that may be secret (a password, plaintext)
+// and crypto::PublicBytes for ciphertext. The copy is made straight into
+// unfilled storage.
+template <typename Bytes>
+std::optional<Bytes> readByteArray(JNIEnv* env, jbyteArray array)
+{
+    if (array == nullptr) {
+        return std::nullopt;
+    }
+    const jsize length = env->GetArrayLength(array);
+    std::optional<Bytes> bytes(std::in_place, static_cast<std::size_t>(length));
+    if (length > 0) {
+        env->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(bytes->data()));
+    }
+    return bytes;
+}
+
+// Null for an empty byte string (and for one no Java array could hold),
+// otherwise a new Java array that the bytes are written into once.
 jbyteArray toJavaByteArray(JNIEnv* env, const char* bytes, std::size_t length);
 
 template <typename Bytes>
@@ -28,8 +49,9 @@ jbyteArray toJavaByteArray(JNIEnv* env, const Bytes& bytes)
     return toJavaByteArray(env, bytes.data(), bytes.size());
 }
 
-// A Java string of the ASCII text, up to its first zero byte.
-jstring toJavaString(JNIEnv* env, const std::string& text);
+// A Java string of the ASCII text, up to its first zero byte. The terminated
+// copy it needs is wiped, since the text may be a key.
+jstring toJavaString(JNIEnv* env, crypto::ByteView text);
 
 // Runs the work and returns its result, or `fallback` when anything is thrown.
 template <typename Result, typename Work>

@@ -2,7 +2,10 @@
 #include "byte_array_call.h"
 #include "crypto_service_instance.h"
 
+using quillon::crypto::ByteString;
 using quillon::crypto::ByteView;
+using quillon::crypto::CryptoService;
+using quillon::crypto::PublicBytes;
 using quillon::jni::byteArrayCall;
 using quillon::jni::cryptoService;
 
@@ -11,7 +14,17 @@ extern "C" {
 JNIEXPORT jbyteArray JNICALL Java_Quillon_Vaultor_encrypt(JNIEnv* env, jclass, jbyteArray data,
                                                           jbyteArray password)
 {
-    return byteArrayCall(env, data, password, [](ByteView plain, ByteView secret) {
+    // The result is 72 bytes longer than the data: what no Java array could
+    // hold is refused before any work.
+    const bool fits = quillon::jni::guardedCall(false, [&] {
+        return data == nullptr ||
+               quillon::jni::fitsJavaArray(static_cast<std::size_t>(env->GetArrayLength(data)) +
+                                           CryptoService::kSealOverhead);
+    });
+    if (!fits) {
+        return nullptr;
+    }
+    return byteArrayCall<ByteString, ByteString>(env, data, password, [](ByteView plain, ByteView secret) {
         return cryptoService().encryptWithPassword(plain, secret);
     });
 }
@@ -19,7 +32,7 @@ JNIEXPORT jbyteArray JNICALL Java_Quillon_Vaultor_encrypt(JNIEnv* env, jclass, j
 JNIEXPORT jbyteArray JNICALL Java_Quillon_Vaultor_decrypt(JNIEnv* env, jclass, jbyteArray data,
                                                           jbyteArray password)
 {
-    return byteArrayCall(env, data, password, [](ByteView sealed, ByteView secret) {
+    return byteArrayCall<PublicBytes, ByteString>(env, data, password, [](ByteView sealed, ByteView secret) {
         return cryptoService().decryptWithPassword(sealed, secret);
     });
 }

@@ -9,7 +9,8 @@
 
 namespace quillon::crypto::test {
 
-inline std::string plain(const ByteString& bytes)
+template <typename Allocator>
+std::string plain(const std::vector<char, Allocator>& bytes)
 {
     return std::string(bytes.data(), bytes.size());
 }

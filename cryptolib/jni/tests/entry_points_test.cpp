@@ -60,6 +60,30 @@ TEST(EntryPoints, NothingThrownBeneathAnEntryPointLeavesIt)
     EXPECT_EQ(Java_Quillon_Vaultor_genkey(fake.env(), nullptr), nullptr);
 }
 
+TEST(JavaArrayLength, FitsUpToTheLongestJavaArray)
+{
+    EXPECT_TRUE(fitsJavaArray(0));
+    EXPECT_TRUE(fitsJavaArray((2147483647u - 72) + 72)); // the longest data encrypt takes
+    EXPECT_TRUE(fitsJavaArray(2147483647u));
+    EXPECT_FALSE(fitsJavaArray(2147483648u));
+    EXPECT_EQ(toJavaByteArray(nullptr, "", 2147483648u), nullptr); // refused before any JNI call
+}
+
+// Data whose sealed form (72 bytes more) could not be a Java array is refused
+// at once: no copy of it is made and nothing is derived.
+TEST(EntryPoints, EncryptRefusesDataWhoseResultCouldNotBeAJavaArray)
+{
+    FakeJniEnv fake;
+    const jbyteArray password = fake.array("pw");
+    for (const jsize length : {2147483647 - 71, 2147483647}) {
+        fake.regionReads = 0;
+        EXPECT_EQ(Java_Quillon_Vaultor_encrypt(fake.env(), nullptr, fake.arrayClaimingLength(length), password),
+                  nullptr)
+            << length;
+        EXPECT_EQ(fake.regionReads, 0) << length;
+    }
+}
+
 TEST(EntryPoints, MarshalAllBytesBothWays)
 {
     FakeJniEnv fake;

@@ -18,10 +18,15 @@ FakeJniEnv::FakeJniEnv()
 {
     current = this;
     table_.GetArrayLength = [](JNIEnv* env, jarray array) -> jsize {
-        return static_cast<jsize>(self(env).bytesOf(static_cast<jbyteArray>(array)).size());
+        const auto claimed = self(env).claimedLengths_.find(array);
+        if (claimed != self(env).claimedLengths_.end()) {
+            return claimed->second;
+        }
+        return static_cast<jsize>(reinterpret_cast<const std::string*>(array)->size());
     };
     table_.GetByteArrayRegion = [](JNIEnv* env, jbyteArray array, jsize start, jsize length, jbyte* out) {
-        if (self(env).throwFromCalls) {
+        self(env).regionReads++;
+        if (self(env).throwFromCalls || self(env).claimedLengths_.count(array) != 0) {
             throw std::bad_alloc();
         }
         const auto* bytes = reinterpret_cast<const std::string*>(array);
@@ -57,6 +62,13 @@ jbyteArray FakeJniEnv::array(const std::string& bytes)
 {
     arrays_.push_back(bytes);
     return reinterpret_cast<jbyteArray>(&arrays_.back());
+}
+
+jbyteArray FakeJniEnv::arrayClaimingLength(jsize length)
+{
+    const jbyteArray handle = array("");
+    claimedLengths_[handle] = length;
+    return handle;
 }
 
 std::string FakeJniEnv::bytesOf(jbyteArray array) const

@@ -6,6 +6,7 @@
 #include <jni.h>
 
 #include <deque>
+#include <map>
 #include <string>
 
 namespace quillon::jni::test {
@@ -20,10 +21,14 @@ public:
     JNIEnv* env() { return &env_; }
 
     jbyteArray array(const std::string& bytes);
+    // An array that only reports a length, for sizes no test should allocate;
+    // reading its bytes fails the call.
+    jbyteArray arrayClaimingLength(jsize length);
     std::string bytesOf(jbyteArray array) const;
     std::string textOf(jstring text) const;
 
     bool throwFromCalls = false;
+    int regionReads = 0;
 
 private:
     static FakeJniEnv& self(JNIEnv* env);
@@ -32,6 +37,7 @@ private:
     JNIEnv env_{};
     std::deque<std::string> arrays_;
     std::deque<std::string> strings_;
+    std::map<const void*, jsize> claimedLengths_;
 };
 
 } // namespace quillon::jni::test

@@ -21,7 +21,7 @@ public final class Bootstrap {
         console.line("Quillon sample application starting (Java " + Runtime.version() + ")");
         console.line("Working directory: " + System.getProperty("user.dir"));
         console.line("Started at " + Instant.now());
-        console.line(ConsoleChannel.STARTUP_MARKER);
+        console.marker(ConsoleChannel.STARTUP_MARKER);
 
         BufferedReader commands = new BufferedReader(
                 new InputStreamReader(System.in, StandardCharsets.UTF_8));
@@ -34,7 +34,7 @@ public final class Bootstrap {
         }
         // Standard input also closes when the supervisor is gone: end the same way.
         console.line("Quillon sample application shutting down");
-        console.line(ConsoleChannel.SHUTDOWN_MARKER);
+        console.marker(ConsoleChannel.SHUTDOWN_MARKER);
         System.exit(0);
     }
 }
