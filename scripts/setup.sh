@@ -74,11 +74,14 @@ list_purpose() {
 declare -A seen=()
 purposes=()
 packages=()
+i386_wanted=()
 for list in "$root"/scripts/packages/*.txt; do
   missing=()
   while read -r pkg _; do
     [[ -z "$pkg" || "$pkg" == \#* || -n "${seen[$pkg]:-}" ]] && continue
     seen[$pkg]=1
+    # Packages of the i386 architecture have a step of their own (below).
+    [[ "$pkg" == *:i386 ]] && { i386_wanted+=("$pkg"); continue; }
     is_installed "$pkg" || missing+=("$pkg")
   done <"$list"
   if ((${#missing[@]})); then
@@ -106,6 +109,38 @@ if ((${#packages[@]})); then
 else
   echo "setup: every package in scripts/packages/*.txt is installed"
 fi
+
+# Packages of the i386 architecture (wine32, which runs the 32-bit Windows
+# files). apt's i386 index sometimes lags the amd64 one by hours, and apt then
+# refuses them while everything else installs: setup goes on, and apt's reason
+# is kept in build/apt-refused.txt for the Windows checks to report.
+install_i386_packages() {
+  local refused=$root/build/apt-refused.txt pkg missing=() started=$SECONDS status=0 output
+  for pkg in "$@"; do
+    is_installed "$pkg" || missing+=("$pkg")
+  done
+  rm -f "$refused"
+  ((${#missing[@]})) || return 0
+  printf 'setup: the 32-bit Windows checks: adding the i386 architecture, installing %s ... ' "${missing[*]}"
+  output=$(mktemp)
+  { dpkg --print-foreign-architectures | grep -qx i386 || "${sudo[@]}" dpkg --add-architecture i386; } \
+    </dev/null >>"$output" 2>&1 \
+    && "${apt_get[@]}" update </dev/null >>"$output" 2>&1 \
+    && "${apt_get[@]}" install -y --no-install-recommends "${missing[@]}" </dev/null >>"$output" 2>&1 \
+    || status=$?
+  printf '\n== i386 packages: %s\n' "${missing[*]}" >>"$log"
+  cat "$output" >>"$log"
+  if ((status == 0)); then
+    echo "done ($(duration $((SECONDS - started))))"
+  else
+    { printf '%s: ' "${missing[*]}"
+      grep -E '^E: |Depends: ' "$output" | head -n 4 | sed 's/^ *//' | tr '\n' ' ' || true
+      echo "(apt-get exit code $status)"; } >"$refused"
+    echo "refused, going on without them: $(cat "$refused")"
+  fi
+  rm -f "$output"
+}
+install_i386_packages "${i386_wanted[@]}"
 
 [[ "${1:-}" == "--no-build" ]] && exit 0
 build_summary="building build/release (scripts/build.sh release)"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine and runs every test: the release build with warnings as
 # errors, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
-# and the threaded service tests under ThreadSanitizer.
+# the fuzz targets for a bounded time each, and the threaded service tests
+# under ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,6 +16,9 @@ ctest --test-dir build/release --output-on-failure -j 2
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 scripts/build.sh asan
 ctest --test-dir build/asan --output-on-failure -j 2
+
+echo "== libFuzzer targets against their references (bounded time each)"
+scripts/fuzz.sh
 
 echo "== ThreadSanitizer (threaded service code)"
 scripts/build.sh tsan

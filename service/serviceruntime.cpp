@@ -147,7 +147,10 @@ void ServiceRuntimeState::reportStopped(int exitCode)
     {
         SyncedLocker lock(statusLock);
         runEnded = true;
-        status.dwWin32ExitCode = static_cast<DWORD>(exitCode);
+        // Windows reads dwWin32ExitCode as a system error code: a code of
+        // the service's own goes in the service-specific field.
+        status.dwWin32ExitCode = exitCode == 0 ? 0 : ERROR_SERVICE_SPECIFIC_ERROR;
+        status.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
         if (!serviceApiBound())
             return;
         status.dwCurrentState = SERVICE_STOPPED;

@@ -42,7 +42,7 @@ public:
         if constexpr (release == OnRelease::Wipe) {
             CryptoPP::SecureWipeArray(block, count);
         }
-        ::operator delete(block, count * sizeof(T));
+        ::operator delete(block);
     }
 
     // Default-initialises, so a sized buffer starts unfilled; only what the

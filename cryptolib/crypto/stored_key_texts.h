@@ -1,5 +1,6 @@
-// The two built-in keys, in their stored, scrambled base64 form. Data encrypted
-// under either opens only with the same text: these never change.
+// The two built-in keys, in their stored, scrambled base64 form (from
+// stored_key_texts.txt). Data encrypted under either opens only with the same
+// text: these never change.
 #pragma once
 
 #include <string_view>

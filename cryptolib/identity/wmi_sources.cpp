@@ -1,13 +1,17 @@
 #include "hardware_sources.h"
 #include "wmi_steps.h"
 
+#include "platform/wmi_queries.h"
+
 namespace quillon::identity {
+
+namespace wmi = platform::wmi;
 
 std::string querySystemUuid()
 {
     try {
         ComRef<IWbemServices> services = connectCimv2();
-        return queryLastValue(*services, "SELECT UUID FROM Win32_ComputerSystemProduct", "UUID");
+        return queryLastValue(*services, wmi::kSystemUuidQuery, wmi::kSystemUuidProperty);
     } catch (const ComError&) {
         return {};
     }
@@ -17,15 +21,13 @@ std::string queryBootDiskSerial()
 {
     try {
         ComRef<IWbemServices> services = connectCimv2();
-        const std::string index =
-            queryLastValue(*services, "SELECT Index FROM win32_diskpartition where BootPartition=true", "Index");
+        const std::string index = queryLastValue(*services, wmi::kBootPartitionQuery, wmi::kBootPartitionProperty);
         if (index.empty()) {
             return {};
         }
         // The partition's own index is taken as the disk's, as it always was:
         // identities already given out depend on it.
-        return queryLastValue(*services, "SELECT SerialNumber FROM win32_diskdrive where index=" + index,
-                              "SerialNumber");
+        return queryLastValue(*services, wmi::kDriveSerialQueryPrefix + index, wmi::kDriveSerialProperty);
     } catch (const ComError&) {
         return {};
     }

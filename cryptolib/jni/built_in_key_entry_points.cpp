@@ -1,5 +1,6 @@
 // encryptById / decryptById (first built-in key) and encryptById2 /
 // decryptById2 (second). The key is computed afresh on every call.
+#include "Quillon_Vaultor.h"
 #include "built_in_key.h"
 #include "byte_array_call.h"
 #include "crypto_service_instance.h"

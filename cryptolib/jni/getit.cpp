@@ -1,4 +1,5 @@
 // getit: the machine identity text.
+#include "Quillon_Vaultor.h"
 #include "machine_identity.h"
 #include "marshalling.h"
 

@@ -1,4 +1,5 @@
 // genkey: a fresh random key text.
+#include "Quillon_Vaultor.h"
 #include "crypto_service_instance.h"
 #include "marshalling.h"
 

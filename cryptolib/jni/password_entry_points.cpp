@@ -1,4 +1,5 @@
 // encrypt / decrypt: sealing under a caller's password.
+#include "Quillon_Vaultor.h"
 #include "byte_array_call.h"
 #include "crypto_service_instance.h"
 

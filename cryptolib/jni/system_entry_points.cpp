@@ -1,6 +1,9 @@
 // elapsedRealtime and sysHello: the two entry points that work on their own.
+#include "Quillon_Vaultor.h"
 #include "marshalling.h"
 #include "wall_clock.h"
+
+#include "platform/raw_standard_output.h"
 
 #include <cstdio>
 
@@ -15,6 +18,9 @@ JNIEXPORT jlong Java_Quillon_Vaultor_elapsedRealtime(JNIEnv*, jclass)
 
 JNIEXPORT void JNICALL Java_Quillon_Vaultor_sysHello(JNIEnv*, jclass)
 {
+    // The greeting ends in its own "\r\n": it must reach the stream as written
+    // whatever mode the host keeps standard output in.
+    const quillon::platform::RawStandardOutput raw;
     std::printf("Hello world\r\n");
 }
 

@@ -107,6 +107,7 @@ TEST_F(RuntimeTest, StartThenStopReportsEachStateAndTheExitCode)
         EXPECT_EQ(status.dwWaitHint, 0u);
     }
     EXPECT_EQ(statuses.back().dwWin32ExitCode, 0u);
+    EXPECT_EQ(statuses.back().dwServiceSpecificExitCode, 0u);
 }
 
 TEST_F(RuntimeTest, ServiceQuittingItselfIsReportedStoppedWithItsExitCode)
@@ -119,7 +120,8 @@ TEST_F(RuntimeTest, ServiceQuittingItselfIsReportedStoppedWithItsExitCode)
     const auto statuses = fakescm::reportedStatuses();
     ASSERT_FALSE(statuses.empty());
     EXPECT_EQ(statuses.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-    EXPECT_EQ(statuses.back().dwWin32ExitCode, 7u);
+    EXPECT_EQ(statuses.back().dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(statuses.back().dwServiceSpecificExitCode, 7u);
 }
 
 TEST_F(RuntimeTest, PauseAndContinueWithPausable)

@@ -1,5 +1,7 @@
 // quillonsvc installed, started from a console, commanded, stopped, killed
 // and removed, with the sample Java application behind it.
+#include "platform/win32_service.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -124,7 +127,7 @@ protected:
 
     Outcome run(const std::vector<std::string>& arguments)
     {
-        std::vector<std::string> all {program};
+        std::vector<std::string> all {executable};
         all.insert(all.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
         for (auto& a : all)
@@ -138,7 +141,7 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
         Outcome outcome;
-        if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+        if (::posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
             int status = 0;
             ::waitpid(pid, &status, 0);
             if (WIFEXITED(status))
@@ -266,7 +269,36 @@ protected:
 
     std::string stateDir;
     std::vector<std::pair<std::string, std::string>> saved;
+    // The quillonsvc that run() starts.
+    std::string executable = program;
 };
+
+// What the service manager reports of the service, through our layer.
+SERVICE_STATUS queryStatus()
+{
+    SERVICE_STATUS status {};
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager != nullptr ? OpenServiceW(manager, u"Quillon", SERVICE_QUERY_STATUS) : nullptr;
+    if (service == nullptr || !QueryServiceStatus(service, &status))
+        status.dwCurrentState = 0;
+    if (service != nullptr)
+        CloseServiceHandle(service);
+    if (manager != nullptr)
+        CloseServiceHandle(manager);
+    return status;
+}
+
+bool waitForStopped(SERVICE_STATUS& status)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        status = queryStatus();
+        if (status.dwCurrentState == SERVICE_STOPPED)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
 
 TEST_F(ServiceEndToEnd, InstallRunCommandPauseStopAndRemove)
 {
@@ -364,6 +396,61 @@ TEST_F(ServiceEndToEnd, InstallTwiceAndRemoveWhatIsNotThere)
     EXPECT_EQ(o.exitCode, 0);
     EXPECT_EQ(o.out, "");
     EXPECT_EQ(o.err, "The service Quillon is not installed\n");
+}
+
+// The service's exit code as Windows reads it: a code of the service's own
+// (the Java process ended by itself, or never started up) is reported as
+// service-specific, a clean stop as no error at all.
+TEST_F(ServiceEndToEnd, ExitCodesReachTheServiceManagerAsServiceSpecific)
+{
+    // quillonsvc with its layer beside it and a Java runtime of its own.
+    const std::string dir = stateDir + "/program";
+    ASSERT_EQ(std::system(("mkdir -p '" + dir + "/Java/bin' && cp '" + program + "' '" + dir
+                           + "/' && ln -s \"$(dirname '" + program + "')/libquillon_advapi32.so\" '" + dir
+                           + "/' && : > '" + dir + "/quillon.jar'")
+                              .c_str()),
+              0);
+    executable = dir + "/quillonsvc";
+    const std::string startup = "echo '###QUILLSTARTUPCOMP###'\n";
+    enum class End { JavaToldToExit, JavaNeverStarts, StopOption };
+    const struct {
+        const char* label;
+        std::string java;
+        End end;
+        DWORD win32;
+        DWORD specific;
+    } cases[] = {
+        {"Java ends by itself with 3",
+         startup + "i=0\nwhile [ ! -e java.go ] && [ $i -lt 1200 ]; do sleep 0.1; i=$((i + 1)); done\nexit 3\n",
+         End::JavaToldToExit, ERROR_SERVICE_SPECIFIC_ERROR, 3},
+        {"Java ends before its start-up marker", "exit 4\n", End::JavaNeverStarts, ERROR_SERVICE_SPECIFIC_ERROR, 1},
+        {"a clean stop",
+         startup + "while read -r line && [ \"$line\" != QUIT ]; do :; done\necho '###QUILLSHUTDOWNCOMP###'\n",
+         End::StopOption, 0, 0},
+    };
+    ASSERT_EQ(run({"-i"}).exitCode, 0);
+    for (const auto& c : cases) {
+        const std::string java = dir + "/Java/bin/java";
+        std::ofstream(java, std::ios::trunc) << "#!/bin/sh\n" << c.java;
+        ASSERT_EQ(::chmod(java.c_str(), 0755), 0);
+        ::unlink((dir + "/java.go").c_str());
+
+        ASSERT_EQ(run({}).exitCode, 0) << c.label;
+        if (c.end != End::JavaNeverStarts) {
+            ASSERT_TRUE(waitForServiceRunning()) << c.label;
+        }
+        if (c.end == End::JavaToldToExit) {
+            std::ofstream(dir + "/java.go") << "go\n";
+        }
+        if (c.end == End::StopOption) {
+            EXPECT_EQ(run({"-t"}).exitCode, 0) << c.label;
+        }
+        SERVICE_STATUS status {};
+        ASSERT_TRUE(waitForStopped(status)) << c.label << ": state " << status.dwCurrentState;
+        EXPECT_EQ(status.dwWin32ExitCode, c.win32) << c.label;
+        EXPECT_EQ(status.dwServiceSpecificExitCode, c.specific) << c.label;
+    }
+    EXPECT_EQ(run({"-u"}).exitCode, 0);
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Checks of the Windows deliverables: their PE files statically, and the
-64-bit ones (the 32-bit ones too where wine32 is installed) running under
-Wine against the Linux build of the same library and against Wine's own
+"""Checks of the Windows deliverables, the same table of checks for each
+architecture: the PE files statically, then, under Wine, the library against
+the Linux build of the same library, sysHello in a host that leaves standard
+output alone, the machine identity, and quillonsvc.exe through Wine's own
 service manager. Prints one line per check and a summary; exits non-zero when
 any check failed. A check that cannot run here is reported as skipped, with
 the reason, and never counted as passed."""
@@ -31,11 +32,34 @@ EXPORTS_32 = sorted(
     else f"Java_Quillon_Vaultor_{m}" for m in METHODS)
 # Milliseconds from 1601-01-01 to 1970-01-01.
 FILETIME_EPOCH_OFFSET_MS = 11644473600000
+# Wine's clock is the host's; slack for the tick of its clock source.
+WINE_CLOCK_TICK_MS = 16
 PLACEHOLDER_VENDOR = b"GeniusIntel"
 PLACEHOLDER_SERIAL = b"ISADUMMYIDMAYBEVM"
-SOURCE_ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-# quillonsvc joins the checks once its entry point is in the tree.
-HAS_QUILLONSVC = os.path.exists(os.path.join(SOURCE_ROOT, "supervisor", "main.cpp"))
+SERVICE_NAME = "Quillon"
+STATES = {1: "STOPPED", 2: "START_PENDING", 3: "STOP_PENDING", 4: "RUNNING", 5: "CONTINUE_PENDING",
+          6: "PAUSE_PENDING", 7: "PAUSED"}
+ERROR_SERVICE_SPECIFIC_ERROR = 1066
+# The event-log texts of one service start and stop, in their order.
+CYCLE_EVENTS = ["Service Quillon is starting up", "Quillon startup java Process ok ",
+                "Quillon startup completed", "Service Quillon is going to shutdown.",
+                "Quillon shutdown completed", "Service Quillon succesfully stopped."]
+
+
+class Architecture:
+    """What differs between the two builds; every check takes one."""
+
+    def __init__(self, name, dll, machine, exports, clock, build, wine):
+        self.name = name
+        self.dll = dll
+        self.machine = machine
+        self.exports = exports
+        self.clock = clock
+        self.build = build
+        self.wine = wine
+
+    def bin(self, *parts):
+        return os.path.join(self.build, "bin", *parts)
 
 
 class CommandTimeout(Exception):
@@ -59,6 +83,29 @@ class Results:
 
     def section(self, title):
         print(f"-- {title}", flush=True)
+
+    def scoped(self, prefix):
+        return ScopedResults(self, prefix)
+
+
+class ScopedResults:
+    """The same results, every check's name led by its architecture."""
+
+    def __init__(self, results, prefix):
+        self.results = results
+        self.prefix = prefix
+
+    def record(self, status, name, detail=""):
+        self.results.record(status, f"{self.prefix}: {name}", detail)
+
+    def check(self, name, ok, detail=""):
+        return self.results.check(f"{self.prefix}: {name}", ok, detail)
+
+    def skip(self, name, reason):
+        self.results.skip(f"{self.prefix}: {name}", reason)
+
+    def section(self, title):
+        self.results.section(f"{self.prefix}: {title}")
 
 
 class Wine:
@@ -96,12 +143,6 @@ class Wine:
             out.seek(0)
             err.seek(0)
             return subprocess.CompletedProcess(args, code, out.read(), err.read())
-
-    def server(self, *flags):
-        server = os.path.join(os.path.dirname(self.loader), "wineserver")
-        if not os.path.exists(server):
-            server = shutil.which("wineserver") or server
-        subprocess.run([server] + list(flags), env=self.env, capture_output=True, timeout=120)
 
 
 class Harness:
@@ -165,68 +206,81 @@ def check_self_contained(results, name, pe):
                   "imports " + ", ".join(pe.imported_dlls()) if not bundled else "imports " + ", ".join(bundled))
 
 
-def static_checks(results, args):
-    results.section("static checks of the PE files")
-    for arch, dll_name, machine, expected in (
-            ("i686", "Vaultor.dll", pe_info.MACHINE_I386, EXPORTS_32),
-            ("x86_64", "Vaultor64.dll", pe_info.MACHINE_AMD64, EXPORTS_64)):
-        path = os.path.join(args.build[arch], "bin", dll_name)
-        if not results.check(f"{dll_name} built", os.path.exists(path), path):
-            continue
-        pe = pe_info.PeFile(path)
-        results.check(f"{dll_name}: machine type", pe.machine == machine, f"{pe.machine:#x}")
-        exports = sorted(pe.exports())
-        results.check(f"{dll_name}: exports exactly the {len(expected)} entry points", exports == expected,
-                      f"extra {sorted(set(exports) - set(expected))}, missing {sorted(set(expected) - set(exports))}"
-                      if exports != expected else ", ".join(exports))
-        check_self_contained(results, dll_name, pe)
-        clock = "GetSystemTimePreciseAsFileTime" if arch == "i686" else "GetSystemTimeAsFileTime"
-        kernel32 = next((names for dll, names in pe.imports().items() if dll.lower() == "kernel32.dll"), [])
-        results.check(f"{dll_name}: reads the clock with {clock}", clock in kernel32,
-                      ", ".join(n for n in kernel32 if "SystemTime" in n))
-        if arch == "i686":
-            returns = objdump_returns(args.objdump_i686, path)
-            for method in METHODS:
-                pops = STDCALL_BYTES.get(method, 0)
-                # Symbols carry the 32-bit C decoration: a leading underscore.
-                symbol = f"_Java_Quillon_Vaultor_{method}" + (f"@{pops}" if pops else "")
-                found = returns.get(symbol)
-                convention = f"standard call, callee pops {pops}" if pops else "C convention"
-                if not found:
-                    results.check(f"{dll_name}: {method} returns as {convention}", False,
-                                  f"no return instruction under {symbol}")
-                else:
-                    results.check(f"{dll_name}: {method} returns as {convention}",
-                                  all(n == pops for n in found), f"ret pops {sorted(set(found))}")
+def static_library_checks(results, arch, context):
+    results.section(f"{arch.dll}: its PE file")
+    path = arch.bin(arch.dll)
+    if not results.check(f"{arch.dll} built", os.path.exists(path), path):
+        return
+    pe = pe_info.PeFile(path)
+    expected = arch.exports
+    results.check(f"{arch.dll}: machine type", pe.machine == arch.machine, f"{pe.machine:#x}")
+    exports = sorted(pe.exports())
+    results.check(f"{arch.dll}: exports exactly the {len(expected)} entry points", exports == expected,
+                  f"extra {sorted(set(exports) - set(expected))}, missing {sorted(set(expected) - set(exports))}"
+                  if exports != expected else ", ".join(exports))
+    check_self_contained(results, arch.dll, pe)
+    kernel32 = next((names for dll, names in pe.imports().items() if dll.lower() == "kernel32.dll"), [])
+    # The C runtime imports GetSystemTimeAsFileTime itself: the 64-bit build
+    # shows its choice by the precise clock's absence.
+    clocks = [n for n in kernel32 if n.startswith("GetSystemTime") and n.endswith("AsFileTime")]
+    results.check(f"{arch.dll}: reads the clock with {arch.clock}",
+                  arch.clock in clocks and (arch.clock != "GetSystemTimeAsFileTime" or len(clocks) == 1),
+                  ", ".join(clocks))
+    # The library's own DllMain switches off thread notifications.
+    results.check(f"{arch.dll}: its DllMain imports DisableThreadLibraryCalls",
+                  "DisableThreadLibraryCalls" in kernel32)
+    if arch.name != "i686":
+        return
+    returns = objdump_returns(context.objdump_i686, path)
+    for method in METHODS:
+        pops = STDCALL_BYTES.get(method, 0)
+        # Symbols carry the 32-bit C decoration: a leading underscore.
+        symbol = f"_Java_Quillon_Vaultor_{method}" + (f"@{pops}" if pops else "")
+        found = returns.get(symbol)
+        convention = f"standard call, callee pops {pops}" if pops else "C convention"
+        if not found:
+            results.check(f"{arch.dll}: {method} returns as {convention}", False,
+                          f"no return instruction under {symbol}")
+        else:
+            results.check(f"{arch.dll}: {method} returns as {convention}",
+                          all(n == pops for n in found), f"ret pops {sorted(set(found))}")
 
-    for arch in ("i686", "x86_64"):
-        path = os.path.join(args.build[arch], "bin", "quillonsvc.exe")
-        name = f"quillonsvc.exe ({arch})"
-        if not HAS_QUILLONSVC:
-            results.skip(f"{name} PE checks", "supervisor/main.cpp is not in this tree yet")
-            continue
-        if not os.path.exists(path):
-            results.check(f"{name} built", False, path)
-            continue
-        pe = pe_info.PeFile(path)
-        machine = pe_info.MACHINE_I386 if arch == "i686" else pe_info.MACHINE_AMD64
-        results.check(f"{name}: machine type", pe.machine == machine, f"{pe.machine:#x}")
-        results.check(f"{name}: console program", pe.subsystem == pe_info.SUBSYSTEM_CONSOLE,
-                      f"subsystem {pe.subsystem}")
-        manifests = pe.resources(pe_info.RT_MANIFEST)
-        level = re.findall(rb'requestedExecutionLevel\s+level="([^"]+)"', b"".join(manifests))
-        results.check(f"{name}: one manifest asking for asInvoker",
-                      len(manifests) == 1 and level == [b"asInvoker"],
-                      f"{len(manifests)} manifest(s), levels {[x.decode() for x in level]}")
-        check_self_contained(results, name, pe)
+
+def static_program_checks(results, arch, context):
+    results.section("quillonsvc.exe: its PE file")
+    path = arch.bin("quillonsvc.exe")
+    name = "quillonsvc.exe"
+    if not results.check(f"{name} built", os.path.exists(path), path):
+        return
+    pe = pe_info.PeFile(path)
+    results.check(f"{name}: machine type", pe.machine == arch.machine, f"{pe.machine:#x}")
+    results.check(f"{name}: console program", pe.subsystem == pe_info.SUBSYSTEM_CONSOLE,
+                  f"subsystem {pe.subsystem}")
+    manifests = pe.resources(pe_info.RT_MANIFEST)
+    level = re.findall(rb'requestedExecutionLevel\s+level="([^"]+)"', b"".join(manifests))
+    results.check(f"{name}: one manifest asking for asInvoker",
+                  len(manifests) == 1 and level == [b"asInvoker"],
+                  f"{len(manifests)} manifest(s), levels {[x.decode() for x in level]}")
+    check_self_contained(results, name, pe)
 
 
 # ---------------------------------------------------------------- library ---
 
-def library_checks(results, windows, linux, wine_clock):
+def windows_harness(arch):
+    exe = arch.bin("vaultor_harness.exe")
+    return Harness(f"{arch.dll} under Wine",
+                   lambda words, stdin: arch.wine.run([exe, Wine.path(words[0])] + words[1:], stdin=stdin),
+                   arch.bin(arch.dll))
+
+
+def library_checks(results, arch, context):
     """The Windows build against the Linux build of the same library."""
+    windows, linux = windows_harness(arch), context.linux
     tag = windows.label
     results.section(f"{tag} called as the JVM calls it, against {linux.label}")
+    if not results.check(f"{arch.dll} and its harness built",
+                         os.path.exists(windows.library) and os.path.exists(arch.bin("vaultor_harness.exe"))):
+        return
     rng = random.Random(20261209)
     try:
         exports = windows.batch(["exports"])[0]
@@ -290,15 +344,38 @@ def library_checks(results, windows, linux, wine_clock):
     # The reading is taken between the two host readings; the slack covers
     # the coarser tick of the clock source, not any run time.
     results.check(f"{tag}: elapsedRealtime is wall-clock milliseconds since 1601",
-                  value is not None and before - wine_clock <= value <= after + wine_clock,
+                  value is not None and before - WINE_CLOCK_TICK_MS <= value <= after + WINE_CLOCK_TICK_MS,
                   f"{before} <= {value} <= {after}")
 
+    # The harness has set its standard output to binary mode.
     hello = windows.single(["sysHello"])
-    results.check(f"{tag}: sysHello writes exactly \"Hello world\\r\\n\"",
+    results.check(f"{tag}: sysHello with standard output in binary mode writes exactly \"Hello world\\r\\n\"",
                   hello.returncode == 0 and hello.stdout == b"Hello world\r\n", repr(hello.stdout))
 
 
-def identity_checks(results, windows, sources_tool, wine):
+def hello_checks(results, arch, context):
+    """sysHello in a host that leaves standard output as the C runtime starts
+    it (text mode), as a JVM does."""
+    results.section(f"{arch.dll}: sysHello in a host that leaves standard output alone")
+    host = arch.bin("hello_host.exe")
+    if not results.check("hello_host.exe built", os.path.exists(host), host):
+        return
+    runtimes = sorted({dll.lower() for path in (host, arch.bin(arch.dll))
+                       for dll in pe_info.PeFile(path).imported_dlls()
+                       if re.fullmatch(r"(msvcr.*|ucrtbase|api-ms-win-crt-.*)\.dll", dll, re.IGNORECASE)})
+    for mode, expected, what in (
+            ("alone", b"Hello world\r\n", "writes exactly the 13 bytes \"Hello world\\r\\n\""),
+            ("around", b"before\r\nHello world\r\nafter text\r\n",
+             "leaves the host's text mode and its pending output as they were")):
+        run = arch.wine.run([host, Wine.path(arch.bin(arch.dll)), mode])
+        results.check(f"sysHello in an untouched host {what}", run.returncode == 0 and run.stdout == expected,
+                      f"{run.stdout!r}, C runtime {', '.join(runtimes)}"
+                      + (f", exit {run.returncode}: {run.stderr.decode(errors='replace')[-200:]}"
+                         if run.returncode else ""))
+
+
+def identity_checks(results, arch, context):
+    windows, sources_tool, wine = windows_harness(arch), arch.bin("identity_sources.exe"), arch.wine
     results.section(f"{windows.label}: machine identity under Wine")
     texts = windows.batch(["getit", "getit"])
     again = windows.batch(["getit"])
@@ -357,70 +434,109 @@ def wait_for(predicate, timeout):
     return predicate()
 
 
-def service_checks(results, args, wine):
-    build = args.build["x86_64"]
-    results.section("quillonsvc.exe (x86_64) against Wine's service manager")
-    if not HAS_QUILLONSVC:
-        results.skip("service under Wine's service manager", "supervisor/main.cpp is not in this tree yet")
-        return
-    program = os.path.join(build, "bin", "quillonsvc.exe")
-    standin = os.path.join(build, "standin", "java.exe")
-    for path in (program, standin):
-        if not os.path.exists(path):
-            results.check("service programs built", False, f"{path} is missing")
-            return
-    stage = os.path.join(build, "wine-service")
-    shutil.rmtree(stage, ignore_errors=True)
-    os.makedirs(os.path.join(stage, "Java", "bin"))
-    shutil.copy(program, stage)
-    shutil.copy(standin, os.path.join(stage, "Java", "bin", "java.exe"))
-    open(os.path.join(stage, "quillon.jar"), "wb").close()
-    exe = os.path.join(stage, "quillonsvc.exe")
-    log = os.path.join(stage, "standin.log")
-    name = "Quillon"
+class ServiceStage:
+    """quillonsvc.exe of one architecture in a folder of its own, with the
+    Java stand-in at Java\\bin\\java.exe, run through Wine's service manager."""
 
-    def svc(*options, timeout=120):
+    def __init__(self, arch):
+        self.arch = arch
+        self.dir = os.path.join(arch.build, "wine-service")
+        self.exe = os.path.join(self.dir, "quillonsvc.exe")
+        self.missing = [p for p in (arch.bin("quillonsvc.exe"), os.path.join(arch.build, "standin", "java.exe"),
+                                    arch.bin("service_status.exe")) if not os.path.exists(p)]
+        if self.missing:
+            return
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(os.path.join(self.dir, "Java", "bin"))
+        shutil.copy(arch.bin("quillonsvc.exe"), self.dir)
+        shutil.copy(os.path.join(arch.build, "standin", "java.exe"), os.path.join(self.dir, "Java", "bin"))
+        open(os.path.join(self.dir, "quillon.jar"), "wb").close()
+
+    def file(self, name):
+        return os.path.join(self.dir, name)
+
+    def svc(self, *options, timeout=120):
+        """quillonsvc.exe with these options: (exit code or None on a
+        time-out, standard output, standard error)."""
         try:
-            result = wine.run([exe] + list(options), timeout=timeout)
+            result = self.arch.wine.run([self.exe] + list(options), timeout=timeout)
         except CommandTimeout as error:
             return None, "", str(error)
-        return result.returncode, result.stdout.decode("latin-1"), result.stderr.decode("latin-1")
+        code = result.returncode
+        code = code - (1 << 32) if code >= 1 << 31 else code
+        return code, result.stdout.decode("latin-1"), result.stderr.decode("latin-1")
 
-    def standin_log():
+    def standin_log(self):
         try:
-            with open(log, encoding="latin-1") as f:
+            with open(self.file("standin.log"), encoding="latin-1") as f:
                 return f.read()
         except FileNotFoundError:
             return ""
 
-    def exit_code(code):
-        if code is None:
-            return "none (timed out)"
-        return code - (1 << 32) if code >= 1 << 31 else code
+    def standin_mode(self, mode):
+        """How the next Java stand-in ends ("" for the console protocol)."""
+        for name in ("standin.log", "standin.go", "standin.mode"):
+            if os.path.exists(self.file(name)):
+                os.remove(self.file(name))
+        if mode:
+            with open(self.file("standin.mode"), "w") as f:
+                f.write(mode + "\n")
 
-    def status():
-        text = ""
-        for _ in range(3):
-            try:
-                query = wine.run(["sc", "query", name], timeout=60)
-            except CommandTimeout as error:
-                return str(error)
-            text = query.stdout.decode("latin-1")
-            match = re.search(r"STATE\s*:\s*\d+\s+(\w+)", text)
-            if match:
-                return match.group(1)
-            if query.returncode and "STATE" not in text:
-                return "absent"
-            time.sleep(1)
-        return text.strip()[:60]
+    def query(self):
+        """QueryServiceStatus through Wine: (state name, Win32 exit code,
+        service-specific exit code), ("absent", None, None) for no service."""
+        try:
+            run = self.arch.wine.run([self.arch.bin("service_status.exe"), SERVICE_NAME], timeout=60)
+        except CommandTimeout as error:
+            return str(error), None, None
+        text = run.stdout.decode("latin-1").strip()
+        match = re.fullmatch(r"state (\d+) win32 (\d+) specific (\d+)", text)
+        if match:
+            state, win32, specific = (int(g) for g in match.groups())
+            return STATES.get(state, str(state)), win32, specific
+        return ("absent" if text == "absent" else text or f"exit {run.returncode}"), None, None
 
-    # A leftover entry of an interrupted run: stop it, remove it, and wait
-    # until the service manager has let go of it.
-    if status() != "absent":
-        svc("-t")
-        wait_for(lambda: status() in ("STOPPED", "absent"), 60)
-        svc("-u")
-        wait_for(lambda: status() == "absent", 60)
+    def state(self):
+        return self.query()[0]
+
+    def wait_state(self, *states, timeout=60):
+        return wait_for(lambda: self.state() in states, timeout)
+
+    def clear_leftover(self):
+        """A leftover entry of an interrupted run: stop it, remove it, and wait
+        until the service manager has let go of it."""
+        if self.state() != "absent":
+            self.svc("-t")
+            self.wait_state("STOPPED", "absent")
+            self.svc("-u")
+            self.wait_state("absent")
+
+    def events_since(self, offset, event_log):
+        """Event-log texts that Wine traced after the given offset."""
+        if not event_log or not os.path.exists(event_log):
+            return None
+        with open(event_log, "rb") as f:
+            f.seek(offset)
+            traced = f.read().decode("latin-1")
+        return re.findall(r'eventlog:\w+\s+(?:L)?"(.*?)"', traced)
+
+
+def event_log_offset(event_log):
+    return os.path.getsize(event_log) if event_log and os.path.exists(event_log) else 0
+
+
+def service_checks(results, arch, context):
+    """A whole cycle: install, console start, Java with its arguments,
+    -v, -c 5, -t delivering QUIT, -u, and the event log of it all."""
+    results.section("quillonsvc.exe against Wine's service manager")
+    stage = ServiceStage(arch)
+    if not results.check("service programs built", not stage.missing, f"missing {stage.missing}"):
+        return
+    svc, name = stage.svc, SERVICE_NAME
+    stage.clear_leftover()
+    stage.standin_mode("")
+    events_from = event_log_offset(context.event_log)
+
     code, out, err = svc("-v")
     results.check("-v before install: not installed, not running",
                   code == 0 and "is not installed and not running" in out, repr(out + err))
@@ -436,15 +552,15 @@ def service_checks(results, args, wine):
                   "is installed and not running" in out, repr(out))
 
     code, out, err = svc(timeout=180)
-    started = wait_for(lambda: "args" in standin_log(), 120)
+    started = wait_for(lambda: "args" in stage.standin_log(), 120)
     results.check("console launch asks the service manager to start the service",
-                  exit_code(code) == 0 and started, f"exit {exit_code(code)}: {err.strip()[-200:]}")
+                  code == 0 and started, f"exit {code}: {err.strip()[-200:]}")
     if not started:
         svc("-t")
         svc("-u")
         return
-    wait_for(lambda: status() == "RUNNING", 60)
-    first = standin_log().splitlines()
+    stage.wait_state("RUNNING")
+    first = stage.standin_log().splitlines()
     expected_args = ["-Dfile.encoding=UTF8", "-Xms1024m",
                      "--add-opens=java.base/jdk.internal.loader=ALL-UNNAMED",
                      "--add-opens=java.base/jdk.internal.misc=ALL-UNNAMED", "--illegal-access=warn",
@@ -459,23 +575,26 @@ def service_checks(results, args, wine):
     cwd_line = next((l for l in first if l.startswith("cwd ")), "")
     results.check("Java started in the program's directory",
                   cwd_line[4:].replace("\\", "/").rstrip("/").lower().endswith(
-                      stage.replace("\\", "/").rstrip("/").lower().split(":", 1)[-1]), cwd_line)
-    state = status()
+                      stage.dir.replace("\\", "/").rstrip("/").lower().split(":", 1)[-1]), cwd_line)
+    state = stage.state()
     results.check("the service manager reports the service running", state == "RUNNING", state)
     code, out, _ = svc("-v")
     results.check("-v while it runs: installed and running", "is installed and running" in out, repr(out))
 
     code, out, err = svc("-c", "5")
-    state = status()
+    state = stage.state()
     results.check("-c 5 is accepted, exit code 0, the service runs on", code == 0 and state == "RUNNING",
                   f"exit {code}, {state}")
 
     code, out, err = svc("-t")
-    quit_seen = wait_for(lambda: "stdin QUIT" in standin_log() and "exit" in standin_log(), 60)
+    quit_seen = wait_for(lambda: "stdin QUIT" in stage.standin_log() and "exit" in stage.standin_log(), 60)
     results.check("-t stops the service: QUIT reaches the Java program's stdin",
-                  code == 0 and quit_seen, standin_log().replace("\n", " | ")[-300:])
-    stopped = wait_for(lambda: status() == "STOPPED", 60)
-    results.check("the service manager reports the service stopped", stopped)
+                  code == 0 and quit_seen, stage.standin_log().replace("\n", " | ")[-300:])
+    stopped = stage.wait_state("STOPPED")
+    state, win32, specific = stage.query()
+    results.check("the service manager reports the service stopped", stopped, state)
+    results.check("a clean stop reports no exit code (Win32 0, service-specific 0)",
+                  (win32, specific) == (0, 0), f"{state} {win32} {specific}")
     code, out, _ = svc("-v")
     results.check("-v after stop: installed and not running", "is installed and not running" in out, repr(out))
 
@@ -483,33 +602,73 @@ def service_checks(results, args, wine):
     results.check("-u uninstalls the service",
                   code == 0 and f"The service {name} has been uninstalled." in out, repr(out + err))
     # The entry goes once the service manager has let go of it.
-    gone = wait_for(lambda: status() == "absent", 30)
-    results.check("the service manager no longer knows the service", gone)
+    results.check("the service manager no longer knows the service", stage.wait_state("absent", timeout=30))
     code, out, err = svc("-u")
     results.check("-u again: not installed, exit code 0",
                   code == 0 and f"The service {name} is not installed" in err, repr(out + err))
 
-    if args.event_log and os.path.exists(args.event_log):
-        with open(args.event_log, encoding="latin-1") as f:
-            traced = f.read()
-        texts = re.findall(r'eventlog:\w+\s+(?:L)?"(.*?)"', traced)
-        print("   event-log texts as Wine traced them:")
-        for text in texts:
-            print("     " + text)
-        wanted = ["Service Quillon is starting up", "Quillon startup java Process ok ",
-                  "Quillon startup completed", "Service Quillon is going to shutdown.",
-                  "Quillon shutdown completed", "Service Quillon succesfully stopped."]
-        if texts:
-            missing = [w for w in wanted if w not in texts]
-            results.check("event-log entries of one start and stop, in Wine's trace", not missing,
-                          f"missing {missing}" if missing else f"{len(texts)} entries")
-        else:
-            results.skip("event-log entries", "Wine traced no ReportEventW text here")
-    else:
+    texts = stage.events_since(events_from, context.event_log)
+    if texts is None:
         results.skip("event-log entries", "no Wine trace of the service manager's processes")
+        return
+    print("   event-log texts of this cycle as Wine traced them:")
+    for text in texts:
+        print("     " + text)
+    cycle = [t for t in texts if t in CYCLE_EVENTS]
+    results.check("event log: the entries of one start and stop, each once, in order",
+                  cycle == CYCLE_EVENTS, f"{len(texts)} entries" if cycle == CYCLE_EVENTS else f"got {cycle}")
+
+
+def exit_code_checks(results, arch, context):
+    """The codes a service of ours ends with, as Windows reads them: a code of
+    its own is service-specific (Win32 exit code 1066)."""
+    results.section("quillonsvc.exe's exit codes as Wine's service manager reports them")
+    stage = ServiceStage(arch)
+    if not results.check("service programs built", not stage.missing, f"missing {stage.missing}"):
+        return
+    stage.clear_leftover()
+    code, out, err = stage.svc("-i")
+    if not results.check("-i installs the service", code == 0, repr(out + err)):
+        return
+    cases = [
+        # (what happens, stand-in mode, expected service-specific code)
+        ("Java ends by itself with 3 while the service runs", "exit 3", 3),
+        ("Java ends with 4 before its start-up marker: start-up failed", "fail 4", 1),
+    ]
+    for what, mode, specific in cases:
+        stage.standin_mode(mode)
+        code, out, err = stage.svc(timeout=180)
+        ran = code == 0 and wait_for(lambda: "args" in stage.standin_log(), 120)
+        if mode.startswith("exit"):
+            ran = ran and stage.wait_state("RUNNING")
+            open(stage.file("standin.go"), "w").close()
+        stopped = ran and stage.wait_state("STOPPED")
+        state, win32, got = stage.query()
+        results.check(f"{what}: stopped, Win32 exit code 1066, service-specific {specific}",
+                      stopped and (win32, got) == (ERROR_SERVICE_SPECIFIC_ERROR, specific),
+                      f"launch exit {code}, {state}, Win32 {win32}, service-specific {got}; "
+                      + stage.standin_log().replace("\n", " | ")[-160:])
+        if not stopped:
+            stage.svc("-t")
+            stage.wait_state("STOPPED")
+    stage.standin_mode("")
+    stage.svc("-u")
+    stage.wait_state("absent", timeout=30)
 
 
 # ------------------------------------------------------------------ main ---
+
+# One table for both architectures: (check, needs Wine, part of the service run).
+CHECKS = [
+    (static_library_checks, False, False),
+    (static_program_checks, False, False),
+    (library_checks, True, False),
+    (hello_checks, True, False),
+    (identity_checks, True, False),
+    (service_checks, True, True),
+    (exit_code_checks, True, True),
+]
+
 
 def main():
     parser = argparse.ArgumentParser()
@@ -518,53 +677,45 @@ def main():
     parser.add_argument("--linux-harness", required=True)
     parser.add_argument("--linux-library", required=True)
     parser.add_argument("--wine64", required=True)
-    parser.add_argument("--wine32", default="", help="a loader that runs 32-bit programs, if any")
+    parser.add_argument("--wine32", default="", help="the loader of 32-bit programs, if there is one")
+    parser.add_argument("--wine32-unavailable", default="",
+                        help="why there is no loader of 32-bit programs (apt refused wine32, say)")
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--event-log", default="", help="file that receives Wine's eventlog trace")
     parser.add_argument("--objdump-i686", default="i686-w64-mingw32-objdump")
     parser.add_argument("--no-service", action="store_true")
     args = parser.parse_args()
-    args.build = {"i686": args.build_i686, "x86_64": args.build_x86_64}
 
     results = Results()
-    static_checks(results, args)
+    context = argparse.Namespace(
+        objdump_i686=args.objdump_i686, event_log=args.event_log,
+        linux=Harness("the Linux libVaultor64.so", lambda words, stdin: subprocess.run(
+            [args.linux_harness] + words, input=stdin, capture_output=True, timeout=300), args.linux_library))
+    architectures = [
+        Architecture("i686", "Vaultor.dll", pe_info.MACHINE_I386, EXPORTS_32, "GetSystemTimePreciseAsFileTime",
+                     args.build_i686, Wine(args.wine32, args.prefix) if args.wine32 else None),
+        Architecture("x86_64", "Vaultor64.dll", pe_info.MACHINE_AMD64, EXPORTS_64, "GetSystemTimeAsFileTime",
+                     args.build_x86_64, Wine(args.wine64, args.prefix)),
+    ]
 
-    wine64 = Wine(args.wine64, args.prefix)
-
-    def under(wine, exe):
-        return lambda words, stdin: wine.run([exe] + [Wine.path(words[0])] + words[1:], stdin=stdin)
-
-    linux = Harness("the Linux libVaultor64.so", lambda words, stdin: subprocess.run(
-        [args.linux_harness] + words, input=stdin, capture_output=True, timeout=300), args.linux_library)
-
-    # Wine's clock is the host's; a few ms of slack for its tick.
-    builds = [("x86_64", "Vaultor64.dll", wine64)]
-    if args.wine32:
-        builds.append(("i686", "Vaultor.dll", Wine(args.wine32, args.prefix)))
-    else:
-        results.skip("Vaultor.dll (32-bit) under Wine",
-                     "no wine32 on this machine: the 32-bit DLL and quillonsvc.exe are checked statically only")
-    for arch, dll, wine in builds:
-        harness_exe = os.path.join(args.build[arch], "bin", "vaultor_harness.exe")
-        windows = Harness(f"{dll} under Wine", under(wine, harness_exe),
-                          os.path.join(args.build[arch], "bin", dll))
-        if not os.path.exists(harness_exe) or not os.path.exists(windows.library):
-            results.check(f"{dll} and its harness built", False)
-            continue
-        try:
-            library_checks(results, windows, linux, wine_clock=16)
-            identity_checks(results, windows,
-                            os.path.join(args.build[arch], "bin", "identity_sources.exe"), wine)
-        except Exception as error:  # noqa: BLE001 - one failure, then go on
-            results.check(f"{dll}: checks ran to the end", False, repr(error))
-
-    if args.no_service:
-        results.skip("service under Wine's service manager", "left out with --no-service")
-    else:
-        try:
-            service_checks(results, args, wine64)
-        except Exception as error:  # noqa: BLE001
-            results.check("service checks ran to the end", False, repr(error))
+    for arch in architectures:
+        scoped = results.scoped(arch.name)
+        if arch.wine is None:
+            if args.wine32_unavailable:
+                scoped.skip("every check under Wine", args.wine32_unavailable)
+            else:
+                scoped.check("a Wine loader for 32-bit programs (wine32)", False,
+                             "not installed, and apt recorded no refusal: scripts/setup.sh installs it")
+        for check, needs_wine, service_run in CHECKS:
+            if needs_wine and arch.wine is None:
+                continue
+            if service_run and args.no_service:
+                scoped.skip(check.__name__, "left out with --no-service")
+                continue
+            try:
+                check(scoped, arch, context)
+            except Exception as error:  # noqa: BLE001 - one failure, then go on
+                scoped.check(f"{check.__name__} ran to the end", False, repr(error))
 
     c = results.counts
     print(f"windows: {c['PASS']} passed, {c['FAIL']} failed, {c['SKIP']} skipped")

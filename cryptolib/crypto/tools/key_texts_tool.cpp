@@ -1,6 +1,8 @@
 // Produces and checks the two stored key texts.
-//   key_texts_tool generate   prints two fresh texts from the OS random source
-//   key_texts_tool check      checks the texts compiled into the library
+//   key_texts_tool generate        prints two fresh texts from the OS random source,
+//                                  as lines of stored_key_texts.txt
+//   key_texts_tool check <file>    checks the texts of the data file, and that the
+//                                  library holds exactly those
 // The texts were generated once and committed; regenerating them would make
 // all data encrypted under the built-in keys unreadable.
 #include "built_in_key.h"
@@ -12,6 +14,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <string>
 
 namespace {
@@ -73,19 +77,66 @@ bool check(const char* name, ByteView text, const TextForm& form)
     return ok;
 }
 
+// The texts of the data file by name; false when it cannot be read or holds
+// anything but "<name> <text>" lines, comments and empty lines.
+bool readDataFile(const char* path, std::map<std::string, std::string>& texts)
+{
+    std::ifstream in(path);
+    if (!in) {
+        std::fprintf(stderr, "%s: cannot be read\n", path);
+        return false;
+    }
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string::npos || !texts.emplace(line.substr(0, blank), line.substr(blank + 1)).second) {
+            std::fprintf(stderr, "%s: not one text a name: %s\n", path, line.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     using namespace quillon::crypto;
     if (argc == 2 && std::strcmp(argv[1], "generate") == 0) {
-        std::printf("const std::string_view storedKeyText1 = \"%s\";\n", generate(kForm1).c_str());
-        std::printf("const std::string_view storedKeyText2 = \"%s\";\n", generate(kForm2).c_str());
+        std::printf("storedKeyText1 %s\n", generate(kForm1).c_str());
+        std::printf("storedKeyText2 %s\n", generate(kForm2).c_str());
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "check") == 0) {
-        bool ok = check("storedKeyText1", storedKeyText1, kForm1);
-        ok = check("storedKeyText2", storedKeyText2, kForm2) && ok;
+    if (argc == 3 && std::strcmp(argv[1], "check") == 0) {
+        std::map<std::string, std::string> texts;
+        if (!readDataFile(argv[2], texts)) {
+            return 1;
+        }
+        bool ok = texts.size() == 2;
+        if (!ok) {
+            std::fprintf(stderr, "%s: wants two texts, has %zu\n", argv[2], texts.size());
+        }
+        const struct {
+            const char* name;
+            ByteView compiled;
+            const TextForm& form;
+        } expected[] = {{"storedKeyText1", storedKeyText1, kForm1}, {"storedKeyText2", storedKeyText2, kForm2}};
+        for (const auto& text : expected) {
+            const auto found = texts.find(text.name);
+            if (found == texts.end()) {
+                std::fprintf(stderr, "%s: no %s\n", argv[2], text.name);
+                ok = false;
+                continue;
+            }
+            ok = check(text.name, found->second, text.form) && ok;
+            if (ByteView(found->second) != text.compiled) {
+                std::fprintf(stderr, "%s: the library holds another text\n", text.name);
+                ok = false;
+            }
+        }
         const auto key1 = builtInKey(storedKeyText1);
         const auto key2 = builtInKey(storedKeyText2);
         if (key1 == key2) {
@@ -95,6 +146,6 @@ int main(int argc, char** argv)
         std::printf("%s\n", ok ? "stored key texts OK" : "stored key texts FAULTY");
         return ok ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: %s generate|check\n", argv[0]);
+    std::fprintf(stderr, "usage: %s generate | check <stored_key_texts.txt>\n", argv[0]);
     return 2;
 }

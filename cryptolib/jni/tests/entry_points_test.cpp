@@ -1,19 +1,10 @@
+#include "Quillon_Vaultor.h"
 #include "fake_jni_env.h"
 #include "marshalling.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-
-extern "C" {
-jbyteArray JNICALL Java_Quillon_Vaultor_encrypt(JNIEnv*, jclass, jbyteArray, jbyteArray);
-jbyteArray JNICALL Java_Quillon_Vaultor_decrypt(JNIEnv*, jclass, jbyteArray, jbyteArray);
-jbyteArray JNICALL Java_Quillon_Vaultor_encryptById(JNIEnv*, jclass, jbyteArray);
-jbyteArray JNICALL Java_Quillon_Vaultor_decryptById(JNIEnv*, jclass, jbyteArray);
-jbyteArray JNICALL Java_Quillon_Vaultor_encryptById2(JNIEnv*, jclass, jbyteArray);
-jbyteArray JNICALL Java_Quillon_Vaultor_decryptById2(JNIEnv*, jclass, jbyteArray);
-jstring Java_Quillon_Vaultor_genkey(JNIEnv*, jclass);
-}
 
 namespace quillon::jni {
 namespace {

@@ -1,9 +1,9 @@
 // COM initialisation, security and object creation. There is no COM runtime
 // to set up on Linux: joining an apartment is bookkeeping per thread (so that
 // a thread in one apartment model is refused the other, as on Windows) and
-// security is accepted as it comes. Tests can force the failures Windows
-// gives (RPC_E_TOO_LATE, RPC_E_CHANGED_MODE and others).
-#include "com_state.h"
+// security is accepted as it comes. What Windows would ask the system comes
+// from the backend (com_backend.h).
+#include "com_backend.h"
 #include "wmi_objects.h"
 
 namespace {
@@ -11,7 +11,6 @@ namespace {
 // This thread's apartment: how often it joined, and in which model.
 thread_local int apartmentJoins = 0;
 thread_local DWORD apartmentModel = COINIT_MULTITHREADED;
-thread_local int uninitializeCount = 0;
 
 constexpr DWORD kApartmentModelBits = COINIT_APARTMENTTHREADED;
 
@@ -28,10 +27,8 @@ const IID IID_IWbemClassObject = {0xDC12A681, 0x737F, 0x11CF, {0x88, 0x4D, 0x00,
 
 HRESULT CoInitializeEx(LPVOID, DWORD coInit)
 {
-    if (const auto forced = quillon::linux_com::forcedCoInitializeExResult()) {
-        if (FAILED(*forced)) {
-            return *forced;
-        }
+    if (const HRESULT failure = quillon::linux_com::comBackend()->apartmentJoinFailure(); FAILED(failure)) {
+        return failure;
     }
     const DWORD model = coInit & kApartmentModelBits;
     if (apartmentJoins > 0 && model != apartmentModel) {
@@ -43,7 +40,7 @@ HRESULT CoInitializeEx(LPVOID, DWORD coInit)
 
 void CoUninitialize()
 {
-    ++uninitializeCount;
+    quillon::linux_com::comBackend()->uninitializeCalled();
     if (apartmentJoins > 0) {
         --apartmentJoins;
     }
@@ -51,7 +48,7 @@ void CoUninitialize()
 
 HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR, LONG, void*, void*, DWORD, DWORD, void*, DWORD, void*)
 {
-    return quillon::linux_com::forcedCoInitializeSecurityResult().value_or(S_OK);
+    return quillon::linux_com::comBackend()->securityResult();
 }
 
 HRESULT CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context, REFIID interfaceId, LPVOID* object)
@@ -60,7 +57,7 @@ HRESULT CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context, REFII
         return E_POINTER;
     }
     *object = nullptr;
-    if (apartmentJoins == 0) {
+    if (quillon::linux_com::apartmentJoinsOfThisThread() == 0) {
         return CO_E_NOTINITIALIZED;
     }
     if (outer != nullptr) {
@@ -69,11 +66,11 @@ HRESULT CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context, REFII
     if (!(classId == CLSID_WbemLocator) || (context & CLSCTX_INPROC_SERVER) == 0) {
         return REGDB_E_CLASSNOTREG;
     }
-    const auto fixture = quillon::linux_com::currentWmiFixture();
-    if (fixture && FAILED(fixture->createInstanceResult)) {
-        return fixture->createInstanceResult;
+    auto backend = quillon::linux_com::comBackend();
+    if (const HRESULT failure = backend->locatorFailure(); FAILED(failure)) {
+        return failure;
     }
-    IWbemLocator* locator = quillon::linux_com::createWbemLocator(fixture);
+    IWbemLocator* locator = quillon::linux_com::createWbemLocator(std::move(backend));
     if (locator == nullptr) {
         return E_OUTOFMEMORY;
     }
@@ -92,16 +89,11 @@ HRESULT CoSetProxyBlanket(IUnknown* proxy, DWORD, DWORD, OLECHAR*, DWORD, DWORD,
 
 } // extern "C"
 
-namespace quillon::linux_com::testing {
+namespace quillon::linux_com {
 
-int apartmentDepth()
+int apartmentJoinsOfThisThread() noexcept
 {
     return apartmentJoins;
 }
 
-int uninitializeCalls()
-{
-    return uninitializeCount;
-}
-
-} // namespace quillon::linux_com::testing
+} // namespace quillon::linux_com

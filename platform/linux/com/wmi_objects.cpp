@@ -1,6 +1,5 @@
 #include "wmi_objects.h"
 
-#include "com_state.h"
 #include "wmi_query.h"
 
 #include <atomic>
@@ -49,15 +48,6 @@ private:
 std::u16string textOf(const OLECHAR* text)
 {
     return text != nullptr ? std::u16string(text) : std::u16string();
-}
-
-std::string narrowForLog(const std::u16string& text)
-{
-    std::string narrow;
-    for (const char16_t unit : text) {
-        narrow.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
-    }
-    return narrow;
 }
 
 BSTR bstrOf(const std::u16string& text)
@@ -160,8 +150,8 @@ private:
 
 class Services final : public ComObject<IWbemServices> {
 public:
-    explicit Services(std::shared_ptr<const testing::WmiFixture> fixture)
-        : ComObject(IID_IWbemServices), fixture_(std::move(fixture))
+    explicit Services(std::shared_ptr<const ComBackend> backend)
+        : ComObject(IID_IWbemServices), backend_(std::move(backend))
     {
     }
 
@@ -173,9 +163,8 @@ public:
         }
         *rows = nullptr;
         const std::u16string text = textOf(query);
-        noteExecutedQuery(narrowForLog(text));
-        if (fixture_ && FAILED(fixture_->execQueryResult)) {
-            return fixture_->execQueryResult;
+        if (const HRESULT failure = backend_->queryFailure(text); FAILED(failure)) {
+            return failure;
         }
         if (!equalIgnoringAsciiCase(textOf(language), u"WQL")) {
             return WBEM_E_INVALID_QUERY_TYPE;
@@ -186,7 +175,7 @@ public:
         }
         std::vector<WmiRow> answer;
         try {
-            answer = answerWmiQuery(*parsed, fixture_ ? fixture_->tables : readMachineTablesFor(*parsed));
+            answer = answerWmiQuery(*parsed, backend_->tablesFor(*parsed));
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
         }
@@ -198,16 +187,16 @@ public:
         return WBEM_S_NO_ERROR;
     }
 
-    HRESULT blanketResult() const { return fixture_ ? fixture_->proxyBlanketResult : S_OK; }
+    HRESULT blanketResult() const { return backend_->proxyBlanketResult(); }
 
 private:
-    std::shared_ptr<const testing::WmiFixture> fixture_;
+    std::shared_ptr<const ComBackend> backend_;
 };
 
 class Locator final : public ComObject<IWbemLocator> {
 public:
-    explicit Locator(std::shared_ptr<const testing::WmiFixture> fixture)
-        : ComObject(IID_IWbemLocator), fixture_(std::move(fixture))
+    explicit Locator(std::shared_ptr<const ComBackend> backend)
+        : ComObject(IID_IWbemLocator), backend_(std::move(backend))
     {
     }
 
@@ -218,13 +207,13 @@ public:
             return WBEM_E_INVALID_PARAMETER;
         }
         *services = nullptr;
-        if (fixture_ && FAILED(fixture_->connectResult)) {
-            return fixture_->connectResult;
+        if (const HRESULT failure = backend_->connectFailure(); FAILED(failure)) {
+            return failure;
         }
         if (!equalIgnoringAsciiCase(textOf(resource), u"ROOT\\CIMV2")) {
             return WBEM_E_INVALID_NAMESPACE;
         }
-        auto* connected = new (std::nothrow) Services(fixture_);
+        auto* connected = new (std::nothrow) Services(backend_);
         if (connected == nullptr) {
             return E_OUTOFMEMORY;
         }
@@ -233,14 +222,14 @@ public:
     }
 
 private:
-    std::shared_ptr<const testing::WmiFixture> fixture_;
+    std::shared_ptr<const ComBackend> backend_;
 };
 
 } // namespace
 
-IWbemLocator* createWbemLocator(std::shared_ptr<const testing::WmiFixture> fixture)
+IWbemLocator* createWbemLocator(std::shared_ptr<const ComBackend> backend)
 {
-    return new (std::nothrow) Locator(std::move(fixture));
+    return new (std::nothrow) Locator(std::move(backend));
 }
 
 HRESULT proxyBlanketResult(IUnknown* proxy)

@@ -1,8 +1,16 @@
 #include "wmi_query.h"
 
+#include "platform/wmi_queries.h"
+
 namespace quillon::linux_com {
 
 namespace {
+
+// The query texts are ASCII.
+std::u16string widened(const char* ascii)
+{
+    return std::u16string(ascii, ascii + std::char_traits<char>::length(ascii));
+}
 
 char16_t foldAscii(char16_t unit)
 {
@@ -74,19 +82,20 @@ const WmiValue* WmiRow::find(const std::u16string& name) const
 
 std::optional<WmiQuery> parseWmiQuery(const std::u16string& text)
 {
-    static const std::u16string kSystemUuid = u"SELECT UUID FROM Win32_ComputerSystemProduct";
-    static const std::u16string kBootPartition = u"SELECT Index FROM win32_diskpartition where BootPartition=true";
-    static const std::u16string kDriveByIndex = u"SELECT SerialNumber FROM win32_diskdrive where index=";
+    namespace wmi = platform::wmi;
+    static const std::u16string kSystemUuid = widened(wmi::kSystemUuidQuery);
+    static const std::u16string kBootPartition = widened(wmi::kBootPartitionQuery);
+    static const std::u16string kDriveByIndex = widened(wmi::kDriveSerialQueryPrefix);
 
     if (equalIgnoringAsciiCase(text, kSystemUuid)) {
-        return WmiQuery{WmiQuery::Source::ComputerSystemProduct, u"UUID", 0};
+        return WmiQuery{WmiQuery::Source::ComputerSystemProduct, widened(wmi::kSystemUuidProperty), 0};
     }
     if (equalIgnoringAsciiCase(text, kBootPartition)) {
-        return WmiQuery{WmiQuery::Source::BootDiskPartition, u"Index", 0};
+        return WmiQuery{WmiQuery::Source::BootDiskPartition, widened(wmi::kBootPartitionProperty), 0};
     }
     if (startsWithIgnoringAsciiCase(text, kDriveByIndex)) {
         if (const auto index = parseIndex(text.substr(kDriveByIndex.size()))) {
-            return WmiQuery{WmiQuery::Source::DiskDriveWithIndex, u"SerialNumber", *index};
+            return WmiQuery{WmiQuery::Source::DiskDriveWithIndex, widened(wmi::kDriveSerialProperty), *index};
         }
     }
     return std::nullopt;

@@ -1,7 +1,7 @@
 // The WQL the identity sources send, and its answer from a set of tables.
 #pragma once
 
-#include "platform/testing/com_seam.h"
+#include "wmi_tables.h"
 
 #include <optional>
 #include <string>
@@ -16,7 +16,7 @@ struct WmiQuery {
     std::int64_t driveIndex = 0;   // for DiskDriveWithIndex
 };
 
-// Only the exact forms the sources send are understood (keywords, class and
+// Only the exact forms the sources send (platform/wmi_queries.h) are understood (keywords, class and
 // property names in any case); anything else is an invalid query.
 std::optional<WmiQuery> parseWmiQuery(const std::u16string& text);
 

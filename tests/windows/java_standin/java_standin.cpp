@@ -3,11 +3,17 @@
 // Wine checks can see how the supervisor started and stopped it.
 //
 // It appends to "standin.log" in its working directory: "args <n> <a1>|<a2>...",
-// "cwd <dir>", then one line per line read from standard input, and "exit".
+// "cwd <dir>", then one line per line read from standard input, and
+// "exit <code>". A file "standin.mode" there changes how it ends:
+//   fail <code>   ends with <code> before its start-up marker
+//   exit <code>   ends with <code> by itself, without a quit command, once a
+//                 file "standin.go" appears there (it waits 120 s at most)
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include <unistd.h>
 
@@ -19,6 +25,18 @@ void say(const char* marker)
     std::fputs(marker, stdout);
     std::fputs("\n", stdout);
     std::fflush(stdout);
+}
+
+bool exists(const char* path)
+{
+    return std::ifstream(path).good();
+}
+
+void awaitGo()
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!exists("standin.go") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 } // namespace
@@ -33,11 +51,24 @@ int main(int argc, char** argv)
     char cwd[4096] = {};
     log << "\ncwd " << (getcwd(cwd, sizeof cwd) ? cwd : "?") << '\n' << std::flush;
 
+    std::string mode;
+    int code = 0;
+    std::ifstream("standin.mode") >> mode >> code;
+
     std::fputs("stand-in starting\n", stdout);
     std::fflush(stdout);
     std::fputs("stand-in note on stderr\n", stderr);
     std::fflush(stderr);
+    if (mode == "fail") {
+        log << "exit " << code << '\n';
+        return code;
+    }
     say("###QUILLSTARTUPCOMP###");
+    if (mode == "exit") {
+        awaitGo();
+        log << "exit " << code << '\n';
+        return code;
+    }
 
     for (std::string line; std::getline(std::cin, line);) {
         if (!line.empty() && line.back() == '\r') {
@@ -49,6 +80,6 @@ int main(int argc, char** argv)
             break;
         }
     }
-    log << "exit\n";
+    log << "exit 0\n";
     return 0;
 }

@@ -3,7 +3,11 @@ package Quillon;
 /**
  * The native functions of the Vaultor library. Loading the class loads the
  * library of the running JVM's word size: Vaultor64 or the 32-bit Vaultor.
- * A refused input gives a null result; no method throws.
+ * A refused input gives a null result. No method throws, with one exception:
+ * a method that returns an array or a string throws the JVM's
+ * {@link OutOfMemoryError} when the Java heap has no room for its result
+ * (the library's own memory is released before the error reaches the
+ * caller).
  */
 public final class Vaultor {
     static {

@@ -1,5 +1,10 @@
 package Quillon;
 
+import java.io.IOException;
+import java.io.UncheckedIOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.security.GeneralSecurityException;
 import java.util.Arrays;
 import java.util.Base64;
@@ -24,12 +29,23 @@ final class JceCs3 {
         return key;
     }
 
+    /** The key of storedKeyText1 or 2, read from the data file the library is built from. */
     static byte[] keyOfText(int which) {
-        String text = System.getProperty("quillon.keyText" + which);
-        if (text == null || text.isEmpty()) {
-            throw new IllegalStateException("quillon.keyText" + which + " is not set");
+        String file = System.getProperty("quillon.keyTexts");
+        if (file == null || file.isEmpty()) {
+            throw new IllegalStateException("quillon.keyTexts is not set");
         }
-        return builtInKey(text);
+        String name = "storedKeyText" + which + " ";
+        try {
+            for (String line : Files.readAllLines(Path.of(file), StandardCharsets.US_ASCII)) {
+                if (line.startsWith(name)) {
+                    return builtInKey(line.substring(name.length()));
+                }
+            }
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+        throw new IllegalStateException(file + " has no " + name.trim());
     }
 
     private static byte[] block(byte[] key, int mode, byte[] in) throws GeneralSecurityException {

@@ -1,8 +1,5 @@
-// Test seam of the Linux COM layer. Tests can make COM initialisation fail the
-// way Windows does and can put fixture rows behind the WMI query layer, with
-// null, text and number values, values that cannot be converted, and failing
-// Get and Next calls. Without a fixture WMI answers from the machine. Linux
-// only; never used by shipped code.
+// The WMI classes the machine identity asks about, as rows of property
+// values: what the WMI objects of this layer answer from.
 #pragma once
 
 #include "platform/win32_com.h"
@@ -45,7 +42,7 @@ struct WmiRow {
     const WmiValue* find(const std::u16string& name) const;
 };
 
-// The three classes the identity sources ask about, in the order WMI lists them.
+// The three classes, in the order WMI lists them.
 struct WmiTables {
     std::vector<WmiRow> computerSystemProducts; // UUID
     std::vector<WmiRow> diskPartitions;         // Index, DiskIndex, BootPartition
@@ -69,30 +66,4 @@ struct BlockDeviceNumber {
 // given device (none: not on any block device).
 WmiTables readMachineTables(const std::string& sysRoot, std::optional<BlockDeviceNumber> bootDevice);
 
-namespace testing {
-
-// A forced result for CoInitializeEx or CoInitializeSecurity (none: the
-// ordinary behaviour). A failed CoInitializeEx leaves the thread outside COM.
-void forceCoInitializeExResult(std::optional<HRESULT> result);
-void forceCoInitializeSecurityResult(std::optional<HRESULT> result);
-
-// This thread's successful CoInitializeEx calls not yet balanced by
-// CoUninitialize, and its CoUninitialize calls so far.
-int apartmentDepth();
-int uninitializeCalls();
-
-struct WmiFixture {
-    WmiTables tables;
-    HRESULT createInstanceResult = S_OK;
-    HRESULT connectResult = S_OK;
-    HRESULT proxyBlanketResult = S_OK;
-    HRESULT execQueryResult = S_OK;
-};
-void setWmiFixture(std::optional<WmiFixture> fixture);
-
-// Every query text that ExecQuery received, in order.
-std::vector<std::string> executedQueries();
-void clearExecutedQueries();
-
-} // namespace testing
 } // namespace quillon::linux_com
