@@ -4,6 +4,8 @@
 #include "servicemanagerapi.h"
 #include "threadsync.h"
 
+#include "platform/system_error_text.h"
+
 #include <QCoreApplication>
 
 void HandlerThread::run()
@@ -28,7 +30,7 @@ void HandlerThread::run()
         outsideServiceManager = true;
     } else if (serviceApiBound()) {
         const QString message = QCoreApplication::translate("QtServiceBase", "The Service failed to start [%1]")
-                                    .arg(qt_error_string(static_cast<int>(error)));
+                                    .arg(systemErrorText(error));
         writeEventLogEntry(name, EVENTLOG_ERROR_TYPE, 0, 0, message, QByteArray());
     }
     // The run waits for this before it goes on, so its state is still there.

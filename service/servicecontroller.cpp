@@ -3,6 +3,8 @@
 #include "schandle.h"
 #include "servicemanagerapi.h"
 
+#include "platform/system_error_text.h"
+
 #include <QtGlobal>
 
 #include <vector>
@@ -121,7 +123,7 @@ bool QtServiceController::stop()
         return false;
     SERVICE_STATUS status{};
     if (!ServiceApi::ControlService(opened.service.get(), SERVICE_CONTROL_STOP, &status)) {
-        qErrnoWarning(static_cast<int>(GetLastError()), "stopping");
+        qCritical("stopping (%s)", qPrintable(systemErrorText(GetLastError())));
         return false;
     }
     if (status.dwCurrentState == SERVICE_STOPPED)

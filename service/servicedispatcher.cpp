@@ -2,6 +2,9 @@
 #include "servicebase.h"
 #include "servicebasedata.h"
 
+#include "platform/system_error_text.h"
+#include "platform/win32_base.h"
+
 #include <QtGlobal>
 
 #include <cstdio>
@@ -75,12 +78,12 @@ int QtServiceBase::exec()
             d.args.removeAt(1);
             const int result = d.runAsApplication(d.args);
             if (result == -1)
-                qErrnoWarning("The service could not be executed.");
+                qCritical("The service could not be executed. (%s)", qPrintable(systemErrorText(GetLastError())));
             return result;
         }
         if (isOption(option, "-t", "-terminate")) {
             if (!d.controller.stop())
-                qErrnoWarning("The service could not be stopped.");
+                qCritical("The service could not be stopped. (%s)", qPrintable(systemErrorText(GetLastError())));
             return 0;
         }
         if (isOption(option, "-p", "-pause")) {

@@ -27,12 +27,16 @@ LPCWSTR wide(const QString& text)
 
 } // namespace
 
-// An unquoted path with a space lets the service manager try the path's
-// prefixes as programs ("C:\Program.exe" for "C:\Program Files\..."), so such
-// a path is registered in quotes.
+// An unquoted path with a blank (space or tab) lets the service manager take
+// a prefix of the path for the program ("C:\Program.exe" for
+// "C:\Program Files\..."), so such a path is registered in quotes. A quote
+// would end the quoted program early and cannot be escaped there (no Windows
+// path holds one): such a path gives no command line, and the install fails.
 QString ServiceBaseData::registeredCommandLine(const QString& executable)
 {
-    if (executable.contains(QLatin1Char(' ')))
+    if (executable.contains(QLatin1Char('"')))
+        return QString();
+    if (executable.contains(QLatin1Char(' ')) || executable.contains(QLatin1Char('\t')))
         return QLatin1Char('"') + executable + QLatin1Char('"');
     return executable;
 }
@@ -63,6 +67,8 @@ bool ServiceBaseData::install(const QString& account, const QString& password)
     if (executable.isEmpty())
         return false;
     const QString commandLine = registeredCommandLine(executable);
+    if (commandLine.isEmpty())
+        return false;
     const QString name = controller.serviceName();
 
     const DWORD serviceType =

@@ -190,7 +190,7 @@ TEST_F(FakeScmTest, StopOfAStoppedServiceWarnsStoppingAndFails)
     EXPECT_FALSE(controller.stop());
     ASSERT_EQ(capture.warnings().size(), 1u);
     EXPECT_EQ(capture.warnings()[0],
-              QStringLiteral("stopping (%1)").arg(qt_error_string(static_cast<int>(ERROR_SERVICE_NOT_ACTIVE))));
+              QStringLiteral("stopping (The service has not been started.)"));
 }
 
 TEST_F(FakeScmTest, PauseAndResumeNeedAPausableService)

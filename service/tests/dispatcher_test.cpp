@@ -220,12 +220,17 @@ TEST_F(NoServiceManager, OptionsReportFailure)
     }
 }
 
-TEST(InstallCommandLine, PathWithASpaceIsQuoted)
+TEST(InstallCommandLine, PathWithABlankIsQuotedAndOneWithAQuoteHasNone)
 {
-    EXPECT_EQ(ServiceBaseData::registeredCommandLine(QStringLiteral("C:\\Program Files\\Quillon\\quillonsvc.exe")),
-              QStringLiteral("\"C:\\Program Files\\Quillon\\quillonsvc.exe\""));
-    EXPECT_EQ(ServiceBaseData::registeredCommandLine(QStringLiteral("C:\\Quillon\\quillonsvc.exe")),
-              QStringLiteral("C:\\Quillon\\quillonsvc.exe"));
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\Program Files\\Quillon\\quillonsvc.exe", "\"C:\\Program Files\\Quillon\\quillonsvc.exe\""},
+        {"/opt/tab\tdir/quillonsvc", "\"/opt/tab\tdir/quillonsvc\""},
+        {"C:\\Quillon\\quillonsvc.exe", "C:\\Quillon\\quillonsvc.exe"},
+        {"/opt/q\"x y/quillonsvc", ""},
+        {"/opt/q\"x/quillonsvc", ""},
+    };
+    for (const auto& [path, registered] : cases)
+        EXPECT_EQ(ServiceBaseData::registeredCommandLine(QString::fromUtf8(path)), QString::fromUtf8(registered)) << path;
 }
 
 } // namespace

@@ -271,8 +271,7 @@ TEST_F(RuntimeTest, DispatcherFailureOtherThan1063IsLoggedAndFails)
     EXPECT_EQ(log[0].eventId, 0u);
     EXPECT_TRUE(log[0].dataPointerNull);
     ASSERT_EQ(log[0].strings.size(), 1u);
-    EXPECT_EQ(qs(log[0].strings[0]), QStringLiteral("The Service failed to start [%1]")
-                                         .arg(qt_error_string(static_cast<int>(ERROR_ACCESS_DENIED))));
+    EXPECT_EQ(qs(log[0].strings[0]), QStringLiteral("The Service failed to start [Access is denied.]"));
 }
 
 TEST_F(RuntimeTest, HandlerThatCannotBeRegisteredLeavesTheLoopRunningWithoutAStart)

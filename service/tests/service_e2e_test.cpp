@@ -62,6 +62,15 @@ QString registryValue(const QString& name, const QString& key)
     return QStringLiteral("<no key>");
 }
 
+// A started service gets the system's environment, not its starter's: its
+// name goes into its entry, as an administrator sets a service's variables.
+void giveServiceItsName(const QString& name)
+{
+    QFile file(stateDir + QStringLiteral("/services/") + name.toLower() + QStringLiteral(".conf"));
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("environment=QUILLON_TEST_SERVICE_NAME=" + name.toUtf8() + "\n");
+}
+
 // Polls "-v" until the service reads as running (or not), generously.
 bool waitForRunning(const QString& executable, const QString& name, bool running)
 {
@@ -108,6 +117,7 @@ TEST_F(ServiceEndToEnd, InstallStartControlStopUninstall)
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(outcome.out, "The service QuillonE2E has been installed under: " + program.toStdString() + "\n");
     EXPECT_EQ(registryValue(name, QStringLiteral("type")), QStringLiteral("272")); // 0x110
+    giveServiceItsName(name);
 
     outcome = runProgram(program, {QStringLiteral("-i")}, name);
     EXPECT_EQ(outcome.exitCode, 0);
@@ -172,9 +182,11 @@ TEST_F(ServiceEndToEnd, PathWithASpaceIsRegisteredQuotedAndStillStarts)
     const QString copy = dir + QStringLiteral("/quillon_test_service");
     QFile::remove(copy);
     ASSERT_TRUE(QFile::copy(program, copy));
-    const QString layer = QFileInfo(program).absolutePath() + QStringLiteral("/libquillon_advapi32.so");
-    QFile::remove(dir + QStringLiteral("/libquillon_advapi32.so"));
-    ASSERT_TRUE(QFile::link(layer, dir + QStringLiteral("/libquillon_advapi32.so")));
+    for (const char* file : {"/libquillon_advapi32.so", "/libquillon_kernel32.so"}) {
+        const QString library = QLatin1String(file);
+        QFile::remove(dir + library);
+        ASSERT_TRUE(QFile::link(QFileInfo(program).absolutePath() + library, dir + library));
+    }
     runProgram(copy, {QStringLiteral("-t")}, name);
     runProgram(copy, {QStringLiteral("-u")}, name);
 
@@ -183,6 +195,7 @@ TEST_F(ServiceEndToEnd, PathWithASpaceIsRegisteredQuotedAndStillStarts)
     // The message shows the plain path; the entry holds it in quotes.
     EXPECT_EQ(outcome.out, "The service QuillonE2ESpace has been installed under: " + copy.toStdString() + "\n");
     EXPECT_EQ(registryValue(name, QStringLiteral("commandLine")), QLatin1Char('"') + copy + QLatin1Char('"'));
+    giveServiceItsName(name);
 
     EXPECT_EQ(runProgram(copy, {}, name).exitCode, 0);
     EXPECT_TRUE(waitForRunning(copy, name, true));

@@ -35,11 +35,15 @@ QList<qint64> childrenOf(qint64 parent)
 class QuillonsvcRunTest : public SupervisorTest
 {
 protected:
-    // A program directory of quillonsvc beside the stand-in archive.
+    // A program directory of quillonsvc beside the stand-in archive, with the
+    // libraries it loads from its own folder.
     QString installCopy()
     {
         const QString copy = programDir + QStringLiteral("/quillonsvc");
         EXPECT_TRUE(QFile::copy(QStringLiteral(QUILLONSVC_PATH), copy));
+        const QString bin = QFileInfo(QStringLiteral(QUILLONSVC_PATH)).absolutePath();
+        for (const char* library : {"/libquillon_kernel32.so", "/libquillon_advapi32.so"})
+            EXPECT_TRUE(QFile::copy(bin + QLatin1String(library), programDir + QLatin1String(library)));
         return copy;
     }
 

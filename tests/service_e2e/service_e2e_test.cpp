@@ -403,10 +403,12 @@ TEST_F(ServiceEndToEnd, InstallTwiceAndRemoveWhatIsNotThere)
 // service-specific, a clean stop as no error at all.
 TEST_F(ServiceEndToEnd, ExitCodesReachTheServiceManagerAsServiceSpecific)
 {
-    // quillonsvc with its layer beside it and a Java runtime of its own.
+    // quillonsvc with its libraries beside it (its run path is its own
+    // folder) and a Java runtime of its own.
     const std::string dir = stateDir + "/program";
     ASSERT_EQ(std::system(("mkdir -p '" + dir + "/Java/bin' && cp '" + program + "' '" + dir
                            + "/' && ln -s \"$(dirname '" + program + "')/libquillon_advapi32.so\" '" + dir
+                           + "/' && ln -s \"$(dirname '" + program + "')/libquillon_kernel32.so\" '" + dir
                            + "/' && : > '" + dir + "/quillon.jar'")
                               .c_str()),
               0);

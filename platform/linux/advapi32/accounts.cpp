@@ -21,16 +21,10 @@ bool isLocalSystem(const std::string& registered)
     return registered.empty() || sameName(userPart(registered), "LocalSystem");
 }
 
-std::optional<Account> resolveAccount(const std::string& registered)
+namespace {
+std::optional<Account> accountOf(const passwd* found)
 {
-    const std::string user = userPart(registered);
-    if (user.empty())
-        return std::nullopt;
-    std::vector<char> buffer(16384);
-    passwd entry {};
-    passwd* found = nullptr;
-    if (::getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0
-        || found == nullptr)
+    if (found == nullptr)
         return std::nullopt;
     Account account;
     account.uid = found->pw_uid;
@@ -46,6 +40,30 @@ std::optional<Account> resolveAccount(const std::string& registered)
     }
     account.groups.resize(static_cast<std::size_t>(count));
     return account;
+}
+} // namespace
+
+std::optional<Account> resolveAccount(const std::string& registered)
+{
+    const std::string user = userPart(registered);
+    if (user.empty())
+        return std::nullopt;
+    std::vector<char> buffer(16384);
+    passwd entry {};
+    passwd* found = nullptr;
+    if (::getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0)
+        return std::nullopt;
+    return accountOf(found);
+}
+
+std::optional<Account> accountOfUid(uid_t uid)
+{
+    std::vector<char> buffer(16384);
+    passwd entry {};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0)
+        return std::nullopt;
+    return accountOf(found);
 }
 
 } // namespace quillon::advapi32

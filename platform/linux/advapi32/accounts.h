@@ -26,4 +26,7 @@ bool isLocalSystem(const std::string& registered);
 // backslash); nullopt when there is no such user.
 std::optional<Account> resolveAccount(const std::string& registered);
 
+// The user of this uid (the manager's own account, for LocalSystem).
+std::optional<Account> accountOfUid(uid_t uid);
+
 } // namespace quillon::advapi32

@@ -32,7 +32,8 @@ std::vector<std::string> splitCommandLine(const std::string& line)
     parts.push_back(program);
 
     // Arguments: 2n backslashes before a quote give n and the quote toggles
-    // quoting; 2n+1 give n and a literal quote; "" inside quotes is a quote.
+    // quoting; 2n+1 give n and a literal quote; "" inside quotes gives a
+    // literal quote and ends the quoting.
     while (true) {
         while (i < line.size() && isBlank(line[i]))
             ++i;
@@ -53,6 +54,7 @@ std::vector<std::string> splitCommandLine(const std::string& line)
                     ++i;
                 } else if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
                     argument.push_back('"');
+                    quoted = false;
                     i += 2;
                 } else {
                     quoted = !quoted;

@@ -1,6 +1,8 @@
 // A Windows command line as the service manager reads a service's binary
-// path: the executable (in double quotes when it holds blanks) and then the
-// arguments, split by the rules of the C runtime.
+// path, split by the rules of CommandLineToArgvW: the executable up to the
+// first blank (space or tab), or in double quotes up to the next quote with
+// no escapes; then the arguments, with the backslash and quote rules. A pure
+// function of its text.
 #pragma once
 
 #include <string>

@@ -2,12 +2,12 @@
 // manager that started the process, runs the service main on a thread of its
 // own and serves control requests on the calling thread until the service
 // has stopped; RegisterServiceCtrlHandlerW and SetServiceStatus.
-#include "channel_protocol.h"
 #include "control_rules.h"
 #include "files.h"
 #include "published_status.h"
 #include "text.h"
 #include "wire.h"
+#include "wire_messages.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -33,7 +33,7 @@ struct DispatcherState {
     std::mutex mutex;
     bool active = false;
     std::string name;
-    std::string runDir;
+    int statusFd = -1; // the status file the manager made for this process
     LPHANDLER_FUNCTION handler = nullptr;
     SERVICE_STATUS status {};
     bool stopReported = false;
@@ -87,102 +87,36 @@ int takeChannel()
     return static_cast<int>(fd);
 }
 
-struct Setup {
-    std::string stateDir;
-    std::string runDir;
-    std::string name;
-    std::vector<std::string> arguments;
-};
-
-bool handshake(int channel, Setup& setup)
+// The setup from the manager, with the two descriptors it names checked to
+// be what they should: the status file open for writing, a listening socket.
+bool handshake(int channel, SetupMessage& setup)
 {
-    MessageWriter hello;
-    hello.word(kHello);
-    hello.word(static_cast<std::uint32_t>(::getpid()));
-    if (!hello.sendTo(channel))
+    if (!sendFrame(channel, encodeHello(HelloMessage {static_cast<std::uint32_t>(::getpid())})))
         return false;
     MessageReader reader;
     if (reader.receiveFrom(channel, Clock::now() + serviceRequestTimeout()) != ReadResult::Ok)
         return false;
-    auto stateDir = reader.text();
-    auto runDir = reader.text();
-    auto name = reader.text();
-    const auto count = reader.word();
-    if (!stateDir || !runDir || !name || !count)
+    auto parsed = parseSetup(reader.bytes());
+    if (!parsed)
         return false;
-    setup.stateDir = *stateDir;
-    setup.runDir = *runDir;
-    setup.name = *name;
-    for (std::uint32_t i = 0; i < *count; ++i) {
-        auto argument = reader.text();
-        if (!argument)
-            return false;
-        setup.arguments.push_back(std::move(*argument));
-    }
+    struct stat info {};
+    const int flags = ::fcntl(parsed->statusFd, F_GETFL);
+    int listening = 0;
+    socklen_t length = sizeof listening;
+    if (::fstat(parsed->statusFd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0
+        || (flags & O_ACCMODE) == O_RDONLY
+        || ::getsockopt(parsed->controlFd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0
+        || listening == 0)
+        return false;
+    ::fcntl(parsed->statusFd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(parsed->controlFd, F_SETFD, FD_CLOEXEC);
+    setup = std::move(*parsed);
     return true;
 }
 
-// The control socket in the run folder, reached through /proc/self/fd so
-// that long paths work. Only the service's user and root may connect.
-struct ControlSocket {
-    int listener = -1;
-    int dirFd = -1;
-    ino_t inode = 0;
-
-    int open(const std::string& runDir)
-    {
-        dirFd = ::open(runDir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd < 0)
-            return errno;
-        const std::string path = socketPath();
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
-        if (path.size() >= sizeof address.sun_path)
-            return ENAMETOOLONG;
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        ::unlink(path.c_str());
-        listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (listener < 0)
-            return errno;
-        if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
-            || ::chmod(path.c_str(), 0600) != 0 || ::listen(listener, SOMAXCONN) != 0)
-            return errno;
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0)
-            inode = info.st_ino;
-        return 0;
-    }
-
-    std::string socketPath() const
-    {
-        return "/proc/self/fd/" + std::to_string(dirFd) + "/" + kControlSocketName;
-    }
-
-    ~ControlSocket()
-    {
-        if (listener >= 0) {
-            ::close(listener);
-            // Leave a socket of a newer instance alone.
-            struct stat info {};
-            const std::string path = socketPath();
-            if (::stat(path.c_str(), &info) == 0 && info.st_ino == inode)
-                ::unlink(path.c_str());
-        }
-        if (dirFd >= 0)
-            ::close(dirFd);
-    }
-};
-
 void reply(int connection, DWORD error, const SERVICE_STATUS& status)
 {
-    MessageWriter answer;
-    answer.word(error);
-    for (const DWORD value :
-         {status.dwServiceType, status.dwCurrentState, status.dwControlsAccepted,
-          status.dwWin32ExitCode, status.dwServiceSpecificExitCode, status.dwCheckPoint,
-          status.dwWaitHint})
-        answer.word(value);
-    answer.sendTo(connection);
+    sendFrame(connection, encodeControlReply(ControlReply {error, status}));
 }
 
 // One control request: checked against the published status, then handed to
@@ -197,7 +131,7 @@ void serveControl(int connection)
     MessageReader request;
     if (request.receiveFrom(connection, Clock::now() + std::chrono::seconds(5)) != ReadResult::Ok)
         return;
-    const auto control = request.word();
+    const auto control = parseControlRequest(request.bytes());
     if (!control)
         return;
 
@@ -236,15 +170,12 @@ void resetState()
     d.mainReturned = false;
     d.wakeWrite = -1;
     d.name.clear();
-    d.runDir.clear();
+    d.statusFd = -1;
 }
 
 void failHandshake(int channel, DWORD error)
 {
-    MessageWriter failed;
-    failed.word(kFailed);
-    failed.word(error);
-    failed.sendTo(channel);
+    sendFrame(channel, encodeSetupAnswer(SetupAnswer {false, error}));
     ::close(channel);
     resetState();
     SetLastError(error);
@@ -273,18 +204,15 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* t
         d.active = true;
     }
 
-    Setup setup;
+    SetupMessage setup;
     if (!handshake(channel, setup)) {
         ::close(channel);
         resetState();
         SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
         return FALSE;
     }
-    ControlSocket control;
-    if (const int error = control.open(setup.runDir); error != 0) {
-        failHandshake(channel, errorFromErrno(error));
-        return FALSE;
-    }
+    const Fd statusFile(setup.statusFd);
+    const Fd listener(setup.controlFd);
     int wakePipe[2];
     if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         failHandshake(channel, errorFromErrno(errno));
@@ -293,16 +221,14 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* t
     {
         std::lock_guard<std::mutex> lock(d.mutex);
         d.name = setup.name;
-        d.runDir = setup.runDir;
+        d.statusFd = statusFile.get();
         d.self = currentProcess();
         d.status = SERVICE_STATUS {};
         d.status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
         d.status.dwCurrentState = SERVICE_START_PENDING;
         d.wakeWrite = wakePipe[1];
     }
-    MessageWriter ready;
-    ready.word(kReady);
-    ready.sendTo(channel);
+    sendFrame(channel, encodeSetupAnswer(SetupAnswer {true, ERROR_SUCCESS}));
     ::close(channel);
 
     // Service main gets the service name, then the start arguments.
@@ -323,7 +249,7 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* t
     });
 
     for (;;) {
-        pollfd fds[2] = {{control.listener, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+        pollfd fds[2] = {{listener.get(), POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -340,7 +266,7 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* t
                 break;
         }
         if ((fds[0].revents & POLLIN) != 0) {
-            const int connection = ::accept4(control.listener, nullptr, nullptr, SOCK_CLOEXEC);
+            const int connection = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
             if (connection >= 0) {
                 serveControl(connection);
                 ::close(connection);
@@ -398,7 +324,13 @@ extern "C" BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_
     PublishedStatus published;
     published.status = *status;
     published.process = d.self;
-    const int error = writePublishedStatus(d.runDir, published);
+    // One record of fixed length, rewritten in place: readers see the old
+    // or the new one (a torn read fails its checksum and is read again).
+    const std::string record = formatStatusRecord(published);
+    const int error = ::pwrite(d.statusFd, record.data(), record.size(), 0)
+                              == static_cast<ssize_t>(record.size())
+                          ? 0
+                          : (errno != 0 ? errno : EIO);
     if (status->dwCurrentState == SERVICE_STOPPED && !d.stopReported) {
         d.stopReported = true;
         wake(d.wakeWrite);

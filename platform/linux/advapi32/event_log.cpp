@@ -9,6 +9,7 @@
 
 #include "platform/win32_service.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -75,51 +76,44 @@ std::string utcTimestamp()
     return stamp;
 }
 
-// Appends one line with a single write under an exclusive lock, so entries
-// of concurrent writers never interleave. Returns 0 or an errno value.
-int appendLine(const std::string& path, const std::string& line)
+// Entries of this process that could not be written; the next entry that is
+// written says how many were lost before it.
+std::atomic<unsigned long long> droppedEntries {0};
+
+// The folder this process writes the event log into: eventlog/ of a state
+// directory it owns, else its account's folder there (which root made when
+// it started the service). Invalid with errno set when there is none.
+Fd logFolder(const StateRoot& root)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return errno;
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            const int error = errno;
-            ::close(fd);
-            return error;
-        }
+    if (root.owner == ::geteuid())
+        return openStateFolder(root, "eventlog", true);
+    const Fd log = openStateFolder(root, "eventlog", false);
+    if (!log)
+        return Fd();
+    const Fd accounts = openFolderAt(log.get(), "accounts", false, 0755, root.owner);
+    if (!accounts)
+        return Fd();
+    const auto self = accountOfUid(::geteuid());
+    if (!self) {
+        errno = ENOENT;
+        return Fd();
     }
-    int result = 0;
-    std::size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t n = ::write(fd, line.data() + written, line.size() - written);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            result = errno;
-            break;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    return result;
+    return openFolderAt(accounts.get(), fileKey(self->user), false, 0755, ::geteuid());
+}
+
+// Writes the line; 0 or the Windows error of the failure.
+DWORD writeEntry(const std::string& source, const std::string& line)
+{
+    const auto root = openStateRoot(stateDirectoryPath(), true);
+    if (!root)
+        return GetLastError();
+    const Fd folder = logFolder(*root);
+    if (!folder)
+        return errorFromErrno(errno);
+    const int error = appendEntry(folder.get(), fileKey(source), line, ::geteuid());
+    return errorFromErrno(error);
 }
 } // namespace
-
-std::string eventLogPath(const std::string& source)
-{
-    const std::string state = stateDirectory();
-    if (state.empty())
-        return {};
-    const std::string dir = state + "/eventlog";
-    // Services that run under an account write their own entries: the
-    // folder is open to all like /tmp, each file stays its writer's.
-    if (!makeDirectories(dir, ::geteuid() == 0 ? 01777 : 0755)) {
-        SetLastError(errorFromErrno(errno));
-        return {};
-    }
-    return dir + "/" + fileKey(source) + ".jsonl";
-}
 
 } // namespace quillon::advapi32
 
@@ -174,35 +168,43 @@ extern "C" BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, D
     }
     const std::string& sourceName = *name;
 
-    std::string text;
-    std::string stringArray = "[";
-    for (WORD i = 0; i < numStrings; ++i) {
-        const std::string one = toUtf8(strings[i]);
-        if (i > 0) {
-            text.push_back('\n');
-            stringArray.push_back(',');
+    // Each text once: one string as "text", several as "strings".
+    std::string texts;
+    std::string joined;
+    if (numStrings == 1) {
+        joined = toUtf8(strings[0]);
+        texts = ",\"text\":" + jsonString(joined);
+    } else {
+        texts = ",\"strings\":[";
+        for (WORD i = 0; i < numStrings; ++i) {
+            const std::string one = toUtf8(strings[i]);
+            if (i > 0) {
+                joined.push_back('\n');
+                texts.push_back(',');
+            }
+            joined += one;
+            texts += jsonString(one);
         }
-        text += one;
-        stringArray += jsonString(one);
+        texts.push_back(']');
     }
-    stringArray.push_back(']');
 
+    const unsigned long long dropped = droppedEntries.exchange(0);
     std::string line = "{\"time\":" + jsonString(utcTimestamp()) + ",\"source\":"
                        + jsonString(sourceName) + ",\"type\":" + jsonString(info.name)
                        + ",\"typeCode\":" + std::to_string(type)
                        + ",\"category\":" + std::to_string(category)
                        + ",\"eventId\":" + std::to_string(eventId)
-                       + ",\"pid\":" + std::to_string(::getpid()) + ",\"text\":" + jsonString(text)
-                       + ",\"strings\":" + stringArray + ",\"data\":"
-                       + jsonString(hexBytes(rawData, dataSize)) + "}\n";
+                       + ",\"pid\":" + std::to_string(::getpid())
+                       + (dropped > 0 ? ",\"dropped\":" + std::to_string(dropped) : std::string())
+                       + texts + ",\"data\":" + jsonString(hexBytes(rawData, dataSize)) + "}\n";
 
-    sendToSystemLog(info.priority, sourceName, text);
+    sendToSystemLog(info.priority, sourceName, joined);
 
-    const std::string path = eventLogPath(sourceName);
-    if (path.empty())
-        return FALSE; // last error set
-    if (const int error = appendLine(path, line); error != 0) {
-        SetLastError(errorFromErrno(error));
+    const DWORD error = line.size() > kEventLogEntryBound ? ERROR_INVALID_PARAMETER
+                                                           : writeEntry(sourceName, line);
+    if (error != ERROR_SUCCESS) {
+        droppedEntries.fetch_add(dropped + 1);
+        SetLastError(error);
         return FALSE;
     }
     return TRUE;

@@ -2,11 +2,11 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quillon::advapi32 {
@@ -15,69 +15,35 @@ namespace {
 // Windows codes not in the shared header.
 constexpr DWORD kErrorWriteFault = 29;
 constexpr DWORD kErrorDiskFull = 112;
+constexpr DWORD kErrorTimeout = 1460;
 
-std::string homeDirectory()
+bool writableByOthers(const struct stat& info)
 {
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
-        return home;
-    if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr && entry->pw_dir != nullptr)
-        return entry->pw_dir;
-    return {};
+    return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
-std::string defaultStateDirectory()
-{
-    if (::geteuid() == 0)
-        return "/var/lib/quillon";
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/')
-        return std::string(xdg) + "/quillon";
-    const std::string home = homeDirectory();
-    if (home.empty())
-        return {};
-    return home + "/.local/state/quillon";
-}
 } // namespace
 
-std::string stateDirectory()
+int writeWhole(int fd, const std::string& content)
 {
-    std::string dir;
-    if (const char* overridden = std::getenv("QUILLON_STATE_DIR");
-        overridden != nullptr && *overridden != '\0')
-        dir = overridden;
-    else
-        dir = defaultStateDirectory();
-    if (dir.empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return {};
+    std::size_t written = 0;
+    while (written < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        written += static_cast<std::size_t>(n);
     }
-    while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
-    if (!makeDirectories(dir, 0755)) {
-        SetLastError(errorFromErrno(errno));
-        return {};
-    }
-    return dir;
+    return 0;
 }
 
-bool makeDirectories(const std::string& path, unsigned mode)
+void Fd::reset(int fd)
 {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode))
-            return true;
-        errno = ENOTDIR;
-        return false;
-    }
-    const std::size_t slash = path.find_last_of('/');
-    if (slash != std::string::npos && slash > 0) {
-        if (!makeDirectories(path.substr(0, slash), 0755))
-            return false;
-    }
-    if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0)
-        return errno == EEXIST;
-    // The exact mode, whatever the umask (the event-log folder needs 01777).
-    ::chmod(path.c_str(), static_cast<mode_t>(mode));
-    return true;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
 }
 
 DWORD errorFromErrno(int error)
@@ -88,97 +54,159 @@ DWORD errorFromErrno(int error)
     case ENOTDIR: return ERROR_FILE_NOT_FOUND;
     case EACCES:
     case EPERM:
+    case ELOOP:
     case EROFS: return ERROR_ACCESS_DENIED;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case ENOSPC:
     case EDQUOT: return kErrorDiskFull;
     case EINVAL:
     case ENAMETOOLONG: return ERROR_INVALID_PARAMETER;
+    case ETIMEDOUT: return kErrorTimeout;
     default: return kErrorWriteFault;
     }
 }
 
-FileLock::FileLock(const std::string& path)
+Fd openFolderAt(int parent, const std::string& name, bool create, unsigned mode, uid_t owner)
 {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        error_ = errno;
-        return;
+    if (create && ::mkdirat(parent, name.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
+        return Fd();
+    Fd folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder)
+        return Fd();
+    struct stat info {};
+    if (::fstat(folder.get(), &info) != 0)
+        return Fd();
+    if (info.st_uid != owner) {
+        errno = EPERM;
+        return Fd();
     }
-    while (::flock(fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            error_ = errno;
-            ::close(fd_);
-            fd_ = -1;
-            return;
+    // Ours, but open to others (a folder of an older layout, or a umask):
+    // close it on the descriptor before anything is done inside.
+    if (writableByOthers(info) || (info.st_mode & 07777) != mode) {
+        if (info.st_uid != ::geteuid() || ::fchmod(folder.get(), static_cast<mode_t>(mode)) != 0) {
+            if (writableByOthers(info)) {
+                errno = EPERM;
+                return Fd();
+            }
         }
     }
+    return folder;
 }
 
-FileLock::~FileLock()
-{
-    if (fd_ >= 0)
-        ::close(fd_); // releases the flock
-}
-
-int replaceFile(const std::string& path, const std::string& content, unsigned mode)
+bool moveAsideAt(int dir, const std::string& name)
 {
     static std::atomic<unsigned> counter{0};
-    const std::string temporary = path + ".tmp." + std::to_string(::getpid()) + "."
-                                  + std::to_string(counter.fetch_add(1));
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                          static_cast<mode_t>(mode));
-    if (fd < 0)
-        return errno;
-    std::size_t written = 0;
-    while (written < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return error;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::fchmod(fd, static_cast<mode_t>(mode)) != 0 || ::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return error;
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return error;
-    }
-    return 0;
+    const std::string aside = ".untrusted." + name + "." + std::to_string(::getpid()) + "."
+                              + std::to_string(counter.fetch_add(1));
+    return ::renameat(dir, name.c_str(), dir, aside.c_str()) == 0;
 }
 
-std::optional<std::string> readFile(const std::string& path)
+std::optional<std::string> readFileAt(int dir, const std::string& name, std::size_t maxSize,
+                                      uid_t owner)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    // O_NONBLOCK: a fifo or device put in place of the file never blocks us.
+    Fd file(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!file)
         return std::nullopt;
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0)
+        return std::nullopt;
+    if (!S_ISREG(info.st_mode) || info.st_uid != owner || info.st_nlink != 1) {
+        errno = EPERM;
+        return std::nullopt;
+    }
+    if (static_cast<unsigned long long>(info.st_size) > maxSize) {
+        errno = EFBIG;
+        return std::nullopt;
+    }
     std::string content;
     char buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            const int error = errno;
-            ::close(fd);
-            errno = error;
             return std::nullopt;
         }
         if (n == 0)
             break;
         content.append(buffer, static_cast<std::size_t>(n));
+        if (content.size() > maxSize) {
+            errno = EFBIG;
+            return std::nullopt;
+        }
     }
-    ::close(fd);
     return content;
+}
+
+int replaceFileAt(int dir, const std::string& name, const std::string& content, unsigned mode)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::string temporary = "." + name + ".tmp." + std::to_string(::getpid()) + "."
+                                  + std::to_string(counter.fetch_add(1));
+    Fd file(::openat(dir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     static_cast<mode_t>(mode)));
+    if (!file)
+        return errno;
+    int error = writeWhole(file.get(), content);
+    if (error == 0 && ::fchmod(file.get(), static_cast<mode_t>(mode)) != 0)
+        error = errno;
+    if (error == 0 && ::close(file.release()) != 0)
+        error = errno;
+    if (error == 0 && ::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0)
+        error = errno;
+    if (error != 0)
+        ::unlinkat(dir, temporary.c_str(), 0);
+    return error;
+}
+
+void removeFolderAt(int dir, const std::string& name)
+{
+    Fd folder(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder)
+        return;
+    bool holdsFolders = false;
+    if (DIR* listing = ::fdopendir(::dup(folder.get())); listing != nullptr) {
+        while (const dirent* entry = ::readdir(listing)) {
+            const std::string child = entry->d_name;
+            if (child == "." || child == "..")
+                continue;
+            // unlinkat removes the name itself, whatever it points to.
+            if (::unlinkat(folder.get(), child.c_str(), 0) != 0 && errno == EISDIR)
+                holdsFolders = true;
+        }
+        ::closedir(listing);
+    }
+    if (holdsFolders || ::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0)
+        moveAsideAt(dir, name);
+}
+
+FileLock::FileLock(int dir, const std::string& name, Clock::time_point deadline)
+{
+    Fd file(::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!file) {
+        error_ = errno;
+        return;
+    }
+    // flock has no time-out: try, and back off up to 20 ms between tries.
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        if (::flock(file.get(), LOCK_EX | LOCK_NB) == 0) {
+            fd_ = std::move(file);
+            return;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            error_ = errno;
+            return;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            error_ = ETIMEDOUT;
+            return;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
 }
 
 } // namespace quillon::advapi32

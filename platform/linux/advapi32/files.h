@@ -1,47 +1,96 @@
-// File-system helpers of the advapi32 layer: the state directory, locks,
-// atomic replacement and Windows error codes for errno values.
+// File-system helpers of the advapi32 layer. Everything in the state
+// directory is reached through directory descriptors, never through a
+// symbolic link, and changed on descriptors, so that a name swapped by
+// another user can never redirect what root does.
 #pragma once
 
 #include "platform/win32_base.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace quillon::advapi32 {
 
-// The layer's state directory: $QUILLON_STATE_DIR, else /var/lib/quillon for
-// root, else $XDG_STATE_HOME/quillon or ~/.local/state/quillon. Created on
-// demand (with its parents); empty with the last error set when that fails.
-std::string stateDirectory();
+using Clock = std::chrono::steady_clock;
 
-// mkdir -p with the given mode for the directories it creates.
-bool makeDirectories(const std::string& path, unsigned mode);
+// A descriptor closed when the object goes.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
 
 // The Windows error code closest to an errno value.
 DWORD errorFromErrno(int error);
 
-// An exclusive flock held for the object's life.
+// A folder of the state directory below `parent`, opened without following a
+// link and made (with `mode`) when missing and `create` is set. It must be
+// owned by `owner` and writable by nobody else; a folder of that owner with
+// a looser mode is tightened. Invalid Fd with errno set otherwise (EPERM for a
+// folder that is not `owner`'s).
+Fd openFolderAt(int parent, const std::string& name, bool create, unsigned mode, uid_t owner);
+
+// Moves an entry that cannot be trusted out of the way (renamed within the
+// same folder to ".untrusted.<name>.<pid>"), so that nothing of it is used and
+// nothing is lost.
+bool moveAsideAt(int dir, const std::string& name);
+
+// The content of a regular file in `dir`, not read through a link, owned by
+// `owner`, with no other hard link, and at most maxSize bytes; nullopt with
+// errno set (EFBIG when larger, EPERM when not trusted).
+std::optional<std::string> readFileAt(int dir, const std::string& name, std::size_t maxSize,
+                                      uid_t owner);
+
+// Writes all of the content at the descriptor's position (appends: one
+// write, unless the kernel takes less). Returns 0 or an errno value.
+int writeWhole(int fd, const std::string& content);
+
+// Writes the content to a new file in `dir` and renames it over `name`, so
+// that readers see the old or the new content, never a mix. Returns 0 or an
+// errno value.
+int replaceFileAt(int dir, const std::string& name, const std::string& content, unsigned mode);
+
+// Removes a folder below `dir` and the plain entries in it, without following
+// anything; a folder that holds folders is moved aside instead.
+void removeFolderAt(int dir, const std::string& name);
+
+// An exclusive flock on <dir>/<name> (mode 0600, so that only the state
+// directory's owner can open it), waited for at most until the deadline.
 class FileLock {
 public:
-    explicit FileLock(const std::string& path);
-    ~FileLock();
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    bool locked() const { return fd_ >= 0; }
+    FileLock(int dir, const std::string& name, Clock::time_point deadline);
+    bool locked() const { return static_cast<bool>(fd_); }
+    // ETIMEDOUT when the deadline passed, else the errno of the failure.
     int error() const { return error_; }
-    int fd() const { return fd_; }
 
 private:
-    int fd_ = -1;
+    Fd fd_;
     int error_ = 0;
 };
-
-// Writes the whole content to a temporary file beside path and renames it
-// over path, so readers see the old or the new content, never a mix.
-// Returns 0 or an errno value.
-int replaceFile(const std::string& path, const std::string& content, unsigned mode = 0644);
-
-// Whole content of a file; nullopt (errno set) when it cannot be read.
-std::optional<std::string> readFile(const std::string& path);
 
 } // namespace quillon::advapi32

@@ -1,35 +1,53 @@
 #include "published_status.h"
 
-#include "files.h"
-
-#include <cstdio>
-#include <cstring>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quillon::advapi32 {
+
+namespace {
+constexpr std::size_t kMaxRecordFile = 4096;
+
+std::optional<PublishedStatus> readRecord(int runFolder, const char* name, uid_t owner)
+{
+    // The service rewrites its record in place: a read that catches half a
+    // write fails the checksum and is read again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const auto text = readFileAt(runFolder, name, kMaxRecordFile, owner);
+        if (!text)
+            return std::nullopt;
+        if (auto record = parseStatusRecord(*text))
+            return record;
+        if (text->empty())
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+} // namespace
 
 std::optional<unsigned long long> processStartTime(pid_t pid)
 {
     if (pid <= 0)
         return std::nullopt;
-    const auto stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    if (!stat)
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file)
         return std::nullopt;
-    // The command name in parentheses may hold anything; fields follow the
-    // last ')': state is field 3, start time field 22.
-    const std::size_t close = stat->rfind(')');
-    if (close == std::string::npos)
+    char buffer[1024];
+    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (n <= 0)
         return std::nullopt;
-    const char* fields = stat->c_str() + close + 1;
-    char state = 0;
-    unsigned long long startTime = 0;
-    const int matched = std::sscanf(fields,
-                                    " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d "
-                                    "%*d %*d %*d %*d %llu",
-                                    &state, &startTime);
-    if (matched != 2 || state == 'Z' || state == 'X' || state == 'x')
+    std::string_view text(buffer, static_cast<std::size_t>(n));
+    while (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);
+    const auto stat = parseProcessStat(text);
+    if (!stat || stat->state == 'Z' || stat->state == 'X' || stat->state == 'x')
         return std::nullopt;
-    return startTime;
+    return stat->startTime;
 }
 
 bool isAlive(const ProcessId& process)
@@ -46,59 +64,88 @@ ProcessId currentProcess()
     return self;
 }
 
-std::optional<PublishedStatus> readPublishedStatus(const std::string& runDir)
+std::optional<PublishedStatus> readInstance(int runFolder, uid_t owner)
 {
-    const auto text = readFile(runDir + "/status");
-    if (!text)
-        return std::nullopt;
-    PublishedStatus p;
-    SERVICE_STATUS& s = p.status;
-    long long pid = 0;
-    const int matched = std::sscanf(
-        text->c_str(),
-        "pid=%lld startTime=%llu type=%u state=%u accepted=%u win32ExitCode=%u "
-        "serviceExitCode=%u checkPoint=%u waitHint=%u",
-        &pid, &p.process.startTime, &s.dwServiceType, &s.dwCurrentState, &s.dwControlsAccepted,
-        &s.dwWin32ExitCode, &s.dwServiceSpecificExitCode, &s.dwCheckPoint, &s.dwWaitHint);
-    if (matched != 9)
-        return std::nullopt;
-    p.process.pid = static_cast<pid_t>(pid);
-    return p;
+    return readRecord(runFolder, kInstanceFile, owner);
 }
 
-int writePublishedStatus(const std::string& runDir, const PublishedStatus& p)
+int writeInstance(int runFolder, const PublishedStatus& instance)
 {
-    const SERVICE_STATUS& s = p.status;
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "pid=%lld startTime=%llu type=%u state=%u accepted=%u win32ExitCode=%u "
-                  "serviceExitCode=%u checkPoint=%u waitHint=%u\n",
-                  static_cast<long long>(p.process.pid), p.process.startTime, s.dwServiceType,
-                  s.dwCurrentState, s.dwControlsAccepted, s.dwWin32ExitCode,
-                  s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint);
-    return replaceFile(runDir + "/status", text, 0644);
+    return replaceFileAt(runFolder, kInstanceFile, formatStatusRecord(instance), 0644);
 }
 
-SERVICE_STATUS effectiveStatus(const std::string& runDir, DWORD configuredType)
+std::optional<PublishedStatus> readPublished(int runFolder, uid_t owner)
 {
-    SERVICE_STATUS stopped {};
-    stopped.dwServiceType = configuredType;
-    stopped.dwCurrentState = SERVICE_STOPPED;
-    const auto published = readPublishedStatus(runDir);
-    if (!published) {
-        stopped.dwWin32ExitCode = ERROR_SERVICE_NEVER_STARTED;
-        return stopped;
+    return readRecord(runFolder, kStatusFile, owner);
+}
+
+bool instanceAlive(int runFolder, uid_t owner)
+{
+    const auto instance = readInstance(runFolder, owner);
+    return instance && instance->status.dwCurrentState != SERVICE_STOPPED && isAlive(instance->process);
+}
+
+SERVICE_STATUS effectiveStatus(int runFolder, uid_t owner, DWORD configuredType)
+{
+    SERVICE_STATUS result {};
+    result.dwServiceType = configuredType;
+    result.dwCurrentState = SERVICE_STOPPED;
+    const auto instance = runFolder >= 0 ? readInstance(runFolder, owner) : std::nullopt;
+    if (!instance) {
+        result.dwWin32ExitCode = ERROR_SERVICE_NEVER_STARTED;
+        return result;
     }
-    if (published->status.dwCurrentState == SERVICE_STOPPED) {
-        SERVICE_STATUS s = published->status;
-        s.dwControlsAccepted = 0;
-        return s;
+    if (instance->status.dwCurrentState == SERVICE_STOPPED) {
+        result = instance->status;
+        result.dwControlsAccepted = 0;
+        return result;
     }
-    if (isAlive(published->process))
-        return published->status;
-    stopped.dwServiceType = published->status.dwServiceType;
-    stopped.dwWin32ExitCode = ERROR_PROCESS_ABORTED;
-    return stopped;
+    // Only a record of the process that was started counts.
+    auto published = readPublished(runFolder, owner);
+    if (published && published->process.pid != instance->process.pid)
+        published.reset();
+    const bool alive = isAlive(instance->process);
+    if (published && (alive || published->status.dwCurrentState == SERVICE_STOPPED)) {
+        result = published->status;
+        if (result.dwCurrentState == SERVICE_STOPPED)
+            result.dwControlsAccepted = 0;
+        return result;
+    }
+    if (alive) {
+        result.dwCurrentState = SERVICE_START_PENDING;
+        return result;
+    }
+    result.dwWin32ExitCode = ERROR_PROCESS_ABORTED;
+    return result;
+}
+
+bool waitForExit(const ProcessId& process, Clock::time_point deadline)
+{
+#ifdef SYS_pidfd_open
+    const Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, process.pid, 0)));
+    if (pidfd) {
+        // The descriptor is of whatever has the pid now: make sure it is ours.
+        if (!isAlive(process))
+            return true;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0)
+                return !isAlive(process);
+            pollfd poller {pidfd.get(), POLLIN, 0};
+            const int ready = ::poll(&poller, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+            if (ready > 0)
+                return true;
+            if (ready < 0 && errno != EINTR)
+                break;
+        }
+    }
+#endif
+    while (isAlive(process)) {
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 } // namespace quillon::advapi32

@@ -1,25 +1,21 @@
-// The status a service publishes (run/<service>/status): the seven values of
-// SERVICE_STATUS and the process that published them, identified by pid and
-// start time so that a reused pid is never taken for the service.
+// What the manager knows of a service's process, in its run folder:
+//   instance  the process the manager started (pid and start time, so that a
+//             reused pid is never taken for it), or how its start failed;
+//             written by the manager alone.
+//   status    the status the service published. The manager makes the file
+//             before each start and hands the new process a descriptor to
+//             it; the process rewrites its one record in place.
 #pragma once
 
-#include "platform/win32_service.h"
+#include "files.h"
+#include "status_record.h"
 
 #include <optional>
-#include <string>
-#include <sys/types.h>
 
 namespace quillon::advapi32 {
 
-struct ProcessId {
-    pid_t pid = 0;
-    unsigned long long startTime = 0; // /proc/<pid>/stat field 22
-};
-
-struct PublishedStatus {
-    SERVICE_STATUS status {};
-    ProcessId process;
-};
+inline constexpr const char* kInstanceFile = "instance";
+inline constexpr const char* kStatusFile = "status";
 
 // The start time of a live process; nullopt when there is none by that pid
 // or it is a zombie.
@@ -27,14 +23,22 @@ std::optional<unsigned long long> processStartTime(pid_t pid);
 bool isAlive(const ProcessId& process);
 ProcessId currentProcess();
 
-std::optional<PublishedStatus> readPublishedStatus(const std::string& runDir);
-// Returns 0 or an errno value.
-int writePublishedStatus(const std::string& runDir, const PublishedStatus& published);
+std::optional<PublishedStatus> readInstance(int runFolder, uid_t owner);
+int writeInstance(int runFolder, const PublishedStatus& instance);
+std::optional<PublishedStatus> readPublished(int runFolder, uid_t owner);
 
-// What QueryServiceStatus reports: the published status while its process
-// lives; SERVICE_STOPPED with ERROR_PROCESS_ABORTED when the process died
-// without reporting stopped; SERVICE_STOPPED with ERROR_SERVICE_NEVER_STARTED
-// for a service that never ran.
-SERVICE_STATUS effectiveStatus(const std::string& runDir, DWORD configuredType);
+// The process started last is still alive (whatever it reported).
+bool instanceAlive(int runFolder, uid_t owner);
+
+// What QueryServiceStatus reports: the status the started process published
+// while it lives; SERVICE_START_PENDING until it has published one;
+// SERVICE_STOPPED with ERROR_PROCESS_ABORTED when it died without reporting
+// stopped; SERVICE_STOPPED with ERROR_SERVICE_NEVER_STARTED when none was
+// ever started; a failed start as the manager recorded it.
+SERVICE_STATUS effectiveStatus(int runFolder, uid_t owner, DWORD configuredType);
+
+// Waits, without polling where the kernel can tell, until the process has
+// ended or the deadline has passed; true when it has ended.
+bool waitForExit(const ProcessId& process, Clock::time_point deadline);
 
 } // namespace quillon::advapi32

@@ -1,178 +1,67 @@
 #include "registry.h"
 
-#include "files.h"
+#include "published_status.h"
 #include "text.h"
+#include "wire.h"
 
+#include "platform/win32_service.h"
+
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <dirent.h>
-#include <map>
 #include <unistd.h>
 
 namespace quillon::advapi32 {
 
 namespace {
-std::string escape(const std::string& value)
-{
-    std::string out;
-    for (const char c : value) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out.push_back(c);
-        }
-    }
-    return out;
-}
+// Far more than any entry needs; a larger file is no entry of ours.
+constexpr std::size_t kMaxEntrySize = 64 * 1024;
+constexpr auto kRegistryLockWait = std::chrono::seconds(10);
 
-std::string unescape(const std::string& value)
+std::string entryName(const std::string& name)
 {
-    std::string out;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '\\' && i + 1 < value.size()) {
-            const char next = value[++i];
-            out.push_back(next == 'n' ? '\n' : next == 'r' ? '\r' : next);
-        } else {
-            out.push_back(value[i]);
-        }
-    }
-    return out;
-}
-
-std::optional<DWORD> number(const std::map<std::string, std::string>& fields, const char* key)
-{
-    const auto it = fields.find(key);
-    if (it == fields.end() || it->second.empty())
-        return std::nullopt;
-    char* end = nullptr;
-    const unsigned long value = std::strtoul(it->second.c_str(), &end, 0);
-    if (*end != '\0')
-        return std::nullopt;
-    return static_cast<DWORD>(value);
-}
-
-// Removes a folder and the files in it (the run folder holds no subfolders).
-void removeFlatDirectory(const std::string& path)
-{
-    if (DIR* dir = ::opendir(path.c_str()); dir != nullptr) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                ::unlink((path + "/" + name).c_str());
-        }
-        ::closedir(dir);
-    }
-    ::rmdir(path.c_str());
+    return fileKey(name) + ".conf";
 }
 } // namespace
 
-std::string serializeConfig(const ServiceConfig& c)
+DWORD lockError(const FileLock& lock)
 {
-    std::string text = "# Quillon service entry; written by the service manager.\n";
-    auto line = [&text](const char* key, const std::string& value) {
-        text += key;
-        text += '=';
-        text += escape(value);
-        text += '\n';
-    };
-    line("name", c.name);
-    line("displayName", c.displayName);
-    line("commandLine", c.commandLine);
-    line("type", std::to_string(c.type));
-    line("startType", std::to_string(c.startType));
-    line("errorControl", std::to_string(c.errorControl));
-    line("account", c.account);
-    line("description", c.description);
-    line("markedForDelete", c.markedForDelete ? "1" : "0");
-    return text;
+    return lock.error() == ETIMEDOUT ? ERROR_SERVICE_DATABASE_LOCKED : errorFromErrno(lock.error());
 }
 
-std::optional<ServiceConfig> parseConfig(const std::string& text)
+Registry::Registry(const StateRoot& root)
+    : root_(root)
+    , services_(openStateFolder(root, "services", true))
+    , run_(openStateFolder(root, "run", true))
+    , locks_(openStateFolder(root, "locks", true))
 {
-    std::map<std::string, std::string> fields;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (line.empty() || line[0] == '#')
-            continue;
-        const std::size_t equals = line.find('=');
-        if (equals == std::string::npos)
-            return std::nullopt;
-        fields[line.substr(0, equals)] = unescape(line.substr(equals + 1));
-    }
-    ServiceConfig c;
-    const auto type = number(fields, "type");
-    const auto startType = number(fields, "startType");
-    const auto errorControl = number(fields, "errorControl");
-    if (fields["name"].empty() || !type || !startType || !errorControl)
-        return std::nullopt;
-    c.name = fields["name"];
-    c.displayName = fields["displayName"];
-    c.commandLine = fields["commandLine"];
-    c.account = fields["account"];
-    c.description = fields["description"];
-    c.type = *type;
-    c.startType = *startType;
-    c.errorControl = *errorControl;
-    c.markedForDelete = fields["markedForDelete"] == "1";
-    return c;
-}
-
-Registry::Registry(std::string stateDir) : stateDir_(std::move(stateDir)) {}
-
-std::string Registry::servicesDir() const
-{
-    return stateDir_ + "/services";
-}
-
-std::string Registry::lockPath() const
-{
-    return servicesDir() + "/.lock";
-}
-
-std::string Registry::entryPath(const std::string& name) const
-{
-    return servicesDir() + "/" + fileKey(name) + ".conf";
-}
-
-std::string Registry::runDir(const std::string& name) const
-{
-    return stateDir_ + "/run/" + fileKey(name);
-}
-
-bool Registry::prepare() const
-{
-    return makeDirectories(servicesDir(), 0755) && makeDirectories(stateDir_ + "/run", 0755);
 }
 
 std::optional<ServiceConfig> Registry::load(const std::string& name) const
 {
-    const auto text = readFile(entryPath(name));
+    const auto text = readFileAt(services_.get(), entryName(name), kMaxEntrySize, root_.owner);
     if (!text)
         return std::nullopt;
     auto config = parseConfig(*text);
     // Keys of very long names end in a hash: make sure it is this name.
-    if (!config || !sameName(config->name, name))
+    if (!config || !sameName(config->name, name)) {
+        errno = ENOENT;
         return std::nullopt;
+    }
     return config;
 }
 
 std::vector<ServiceConfig> Registry::loadAll() const
 {
     std::vector<ServiceConfig> all;
-    DIR* dir = ::opendir(servicesDir().c_str());
+    DIR* dir = ::fdopendir(::dup(services_.get()));
     if (dir == nullptr)
         return all;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string file = entry->d_name;
-        if (file.size() <= 5 || file.compare(file.size() - 5, 5, ".conf") != 0)
+        if (file.size() <= 5 || file[0] == '.' || file.compare(file.size() - 5, 5, ".conf") != 0)
             continue;
-        if (const auto text = readFile(servicesDir() + "/" + file)) {
+        if (const auto text = readFileAt(services_.get(), file, kMaxEntrySize, root_.owner)) {
             if (auto config = parseConfig(*text))
                 all.push_back(std::move(*config));
         }
@@ -183,18 +72,43 @@ std::vector<ServiceConfig> Registry::loadAll() const
 
 int Registry::store(const ServiceConfig& config) const
 {
-    return replaceFile(entryPath(config.name), serializeConfig(config), 0644);
+    return replaceFileAt(services_.get(), entryName(config.name), serializeConfig(config), 0644);
 }
 
-void Registry::remove(const std::string& name) const
+void Registry::removeEntry(const std::string& name) const
 {
-    ::unlink(entryPath(name).c_str());
-    clearRunDir(name);
+    ::unlinkat(services_.get(), entryName(name).c_str(), 0);
 }
 
-void Registry::clearRunDir(const std::string& name) const
+Fd Registry::runFolder(const std::string& name, bool create) const
 {
-    removeFlatDirectory(runDir(name));
+    const std::string key = fileKey(name);
+    Fd folder = openFolderAt(run_.get(), key, create, 0755, root_.owner);
+    if (!folder && create && errno == EPERM && moveAsideAt(run_.get(), key))
+        folder = openFolderAt(run_.get(), key, true, 0755, root_.owner);
+    return folder;
+}
+
+void Registry::clearRunFolder(const std::string& name) const
+{
+    const Fd folder = runFolder(name, false);
+    if (folder && instanceAlive(folder.get(), root_.owner))
+        return;
+    removeFolderAt(run_.get(), fileKey(name));
+}
+
+std::unique_ptr<FileLock> Registry::lockRegistry() const
+{
+    const auto wait = std::min<Clock::duration>(kRegistryLockWait, serviceRequestTimeout());
+    return std::make_unique<FileLock>(locks_.get(), "registry", Clock::now() + wait);
+}
+
+std::unique_ptr<FileLock> Registry::lockStart(const std::string& name) const
+{
+    // A start holds its lock until the process has connected, at most a
+    // start's time-out; wait that and a little more.
+    const auto wait = serviceRequestTimeout() + std::chrono::seconds(5);
+    return std::make_unique<FileLock>(locks_.get(), fileKey(name) + ".start", Clock::now() + wait);
 }
 
 } // namespace quillon::advapi32

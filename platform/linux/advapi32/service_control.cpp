@@ -1,11 +1,12 @@
 // ControlService: hands a control to the service's dispatcher and returns the
 // status once the handler has answered.
-#include "channel_protocol.h"
 #include "control_rules.h"
 #include "published_status.h"
 #include "registry.h"
 #include "sc_handles.h"
+#include "service_manager.h"
 #include "wire.h"
+#include "wire_messages.h"
 
 #include <cerrno>
 #include <unistd.h>
@@ -14,12 +15,6 @@ using namespace quillon::advapi32;
 
 namespace {
 constexpr DWORD kErrorInvalidAddress = 487;
-
-SERVICE_STATUS currentStatus(const Registry& registry, const std::string& name)
-{
-    const auto config = registry.load(name);
-    return effectiveStatus(registry.runDir(name), config ? config->type : SERVICE_WIN32_OWN_PROCESS);
-}
 
 BOOL refuse(DWORD error, const SERVICE_STATUS& current, LPSERVICE_STATUS status)
 {
@@ -53,19 +48,26 @@ extern "C" BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVIC
         SetLastError(kErrorInvalidAddress);
         return FALSE;
     }
-    const Registry registry(handle->stateDir);
-    const std::string runDir = registry.runDir(handle->name);
+    const auto root = openHandleState(*handle);
+    if (!root)
+        return FALSE;
+    const Registry registry(*root);
     const SERVICE_STATUS before = currentStatus(registry, handle->name);
-    if (before.dwCurrentState == SERVICE_STOPPED)
-        return refuse(ERROR_SERVICE_NOT_ACTIVE, before, status);
+    // Refused on what the service published, as the manager knows it; the
+    // dispatcher checks again against its own.
+    if (const DWORD refusal = controlRefusal(control, before); refusal != ERROR_SUCCESS)
+        return refuse(refusal, before, status);
 
-    const int fd = connectInDirectory(runDir, kControlSocketName);
-    if (fd < 0 && (errno == EACCES || errno == EPERM)) {
+    // The socket is the manager's, in the manager's folder: nothing on the
+    // way can be another user's link.
+    const Fd run = registry.runFolder(handle->name, false);
+    const Fd connection(run ? connectInFolder(run.get(), kControlSocketName) : -1);
+    if (!connection && (errno == EACCES || errno == EPERM)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    if (fd < 0) {
-        // No dispatcher listens: the process ended, or it is still starting.
+    if (!connection) {
+        // No dispatcher listens: the process ended.
         const SERVICE_STATUS now = currentStatus(registry, handle->name);
         if (now.dwCurrentState == SERVICE_STOPPED)
             return refuse(ERROR_SERVICE_NOT_ACTIVE, now, status);
@@ -74,31 +76,16 @@ extern "C" BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVIC
         return refuse(ERROR_SERVICE_REQUEST_TIMEOUT, now, status);
     }
 
-    MessageWriter request;
-    request.word(control);
     MessageReader reply;
     ReadResult result = ReadResult::Failed;
-    if (request.sendTo(fd))
-        result = reply.receiveFrom(fd, Clock::now() + serviceRequestTimeout());
-    ::close(fd);
+    if (sendFrame(connection.get(), encodeControlRequest(control)))
+        result = reply.receiveFrom(connection.get(), Clock::now() + serviceRequestTimeout());
 
     if (result == ReadResult::Ok) {
-        const auto error = reply.word();
-        SERVICE_STATUS answered {};
-        DWORD* fields[] = {&answered.dwServiceType,   &answered.dwCurrentState,
-                           &answered.dwControlsAccepted, &answered.dwWin32ExitCode,
-                           &answered.dwServiceSpecificExitCode, &answered.dwCheckPoint,
-                           &answered.dwWaitHint};
-        bool complete = error.has_value();
-        for (DWORD* field : fields) {
-            const auto value = reply.word();
-            complete = complete && value.has_value();
-            *field = value.value_or(0);
-        }
-        if (complete) {
-            if (*error != ERROR_SUCCESS)
-                return refuse(*error, answered, status);
-            *status = answered;
+        if (const auto answered = parseControlReply(reply.bytes())) {
+            if (answered->error != ERROR_SUCCESS)
+                return refuse(answered->error, answered->status, status);
+            *status = answered->status;
             return TRUE;
         }
     }

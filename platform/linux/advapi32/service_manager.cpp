@@ -8,6 +8,7 @@
 #include "text.h"
 
 #include <cerrno>
+#include <memory>
 #include <unistd.h>
 
 namespace quillon::advapi32 {
@@ -27,9 +28,10 @@ constexpr DWORD kServiceReadRights = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS
                                      | SERVICE_INTERROGATE | SERVICE_ENUMERATE_DEPENDENTS
                                      | 0x00020000UL;
 
-bool mayWrite(const std::string& path)
+// The owner of the state directory stands for the Windows administrators.
+bool isAdministrator(const StateRoot& root)
 {
-    return ::access(path.c_str(), W_OK) == 0;
+    return root.owner == ::geteuid();
 }
 
 std::size_t utf16Length(LPCWSTR text)
@@ -55,22 +57,35 @@ bool isValidServiceName(const std::string& name)
            && name.find('\\') == std::string::npos;
 }
 
-std::optional<ServiceConfig> loadForHandle(const HandleInfo& handle)
+std::optional<StateRoot> openHandleState(const HandleInfo& handle)
 {
-    Registry registry(handle.stateDir);
+    return openStateRoot(handle.stateDir, false);
+}
+
+std::optional<ServiceConfig> loadForHandle(const Registry& registry, const HandleInfo& handle)
+{
     auto config = registry.load(handle.name);
     if (!config)
         SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
     return config;
 }
 
+SERVICE_STATUS currentStatus(const Registry& registry, const std::string& name)
+{
+    const auto config = registry.load(name);
+    const Fd run = registry.runFolder(name, false);
+    return effectiveStatus(run.get(), registry.root().owner,
+                           config ? config->type : SERVICE_WIN32_OWN_PROCESS);
+}
+
 bool purgeIfStopped(const Registry& registry, const ServiceConfig& config)
 {
     if (!config.markedForDelete)
         return false;
-    if (effectiveStatus(registry.runDir(config.name), config.type).dwCurrentState != SERVICE_STOPPED)
+    if (currentStatus(registry, config.name).dwCurrentState != SERVICE_STOPPED)
         return false;
-    registry.remove(config.name);
+    registry.removeEntry(config.name);
+    registry.clearRunFolder(config.name);
     return true;
 }
 
@@ -89,16 +104,17 @@ extern "C" SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR database
         SetLastError(ERROR_DATABASE_DOES_NOT_EXIST);
         return nullptr;
     }
-    const std::string stateDir = stateDirectory();
-    if (stateDir.empty())
+    const std::string stateDir = stateDirectoryPath();
+    const auto root = openStateRoot(stateDir, true);
+    if (!root)
         return nullptr; // last error set
-    Registry registry(stateDir);
-    if (!registry.prepare()) {
+    const Registry registry(*root);
+    if (!registry.ready()) {
         SetLastError(errorFromErrno(errno));
         return nullptr;
     }
     const DWORD access = mapManagerAccess(desiredAccess);
-    if ((access & ~kManagerReadRights) != 0 && !mayWrite(stateDir + "/services")) {
+    if ((access & ~kManagerReadRights) != 0 && !isAdministrator(*root)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
@@ -123,20 +139,27 @@ extern "C" SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName,
         SetLastError(ERROR_INVALID_NAME);
         return nullptr;
     }
-    Registry registry(managerInfo->stateDir);
-    std::optional<ServiceConfig> config;
-    {
-        FileLock lock(registry.lockPath());
-        config = registry.load(name);
-        if (config && lock.locked() && purgeIfStopped(registry, *config))
-            config.reset();
+    const auto root = openHandleState(*managerInfo);
+    if (!root)
+        return nullptr;
+    const Registry registry(*root);
+    std::optional<ServiceConfig> config = registry.load(name);
+    // An entry marked for deletion goes once its service has stopped.
+    if (config && config->markedForDelete && isAdministrator(*root)) {
+        const auto startLock = registry.lockStart(name);
+        const auto lock = startLock->locked() ? registry.lockRegistry() : nullptr;
+        if (lock && lock->locked()) {
+            config = registry.load(name);
+            if (config && purgeIfStopped(registry, *config))
+                config.reset();
+        }
     }
     if (!config) {
         SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
         return nullptr;
     }
     const DWORD access = mapServiceAccess(desiredAccess);
-    if ((access & ~kServiceReadRights) != 0 && !mayWrite(managerInfo->stateDir + "/services")) {
+    if ((access & ~kServiceReadRights) != 0 && !isAdministrator(*root)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
@@ -194,10 +217,19 @@ extern "C" SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceNam
         return nullptr;
     }
 
-    Registry registry(managerInfo->stateDir);
-    FileLock lock(registry.lockPath());
-    if (!lock.locked()) {
-        SetLastError(errorFromErrno(lock.error()));
+    const auto root = openHandleState(*managerInfo);
+    if (!root)
+        return nullptr;
+    const Registry registry(*root);
+    // A new service must not meet a start of the old one of its name.
+    const auto startLock = registry.lockStart(config.name);
+    if (!startLock->locked()) {
+        SetLastError(lockError(*startLock));
+        return nullptr;
+    }
+    const auto lock = registry.lockRegistry();
+    if (!lock->locked()) {
+        SetLastError(lockError(*lock));
         return nullptr;
     }
     if (const auto existing = registry.load(config.name)) {
@@ -218,7 +250,7 @@ extern "C" SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceNam
             return nullptr;
         }
     }
-    registry.clearRunDir(config.name); // a new service starts from a clean run folder
+    registry.clearRunFolder(config.name); // a new service starts from a clean run folder
     if (const int error = registry.store(config); error != 0) {
         SetLastError(errorFromErrno(error));
         return nullptr;
@@ -246,13 +278,18 @@ extern "C" BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel,
         return FALSE;
     }
     const auto* description = static_cast<const SERVICE_DESCRIPTIONW*>(info);
-    Registry registry(handle->stateDir);
-    FileLock lock(registry.lockPath());
-    auto config = registry.load(handle->name);
-    if (!config) {
-        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    const auto root = openHandleState(*handle);
+    if (!root)
+        return FALSE;
+    const Registry registry(*root);
+    const auto lock = registry.lockRegistry();
+    if (!lock->locked()) {
+        SetLastError(lockError(*lock));
         return FALSE;
     }
+    auto config = loadForHandle(registry, *handle);
+    if (!config)
+        return FALSE;
     if (config->markedForDelete) {
         SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
         return FALSE;
@@ -272,17 +309,24 @@ extern "C" BOOL WINAPI DeleteService(SC_HANDLE service)
     const auto handle = requireHandle(service, HandleKind::Service, DELETE);
     if (!handle)
         return FALSE;
-    Registry registry(handle->stateDir);
-    FileLock lock(registry.lockPath());
-    if (!lock.locked()) {
-        SetLastError(errorFromErrno(lock.error()));
+    const auto root = openHandleState(*handle);
+    if (!root)
+        return FALSE;
+    const Registry registry(*root);
+    // No start of the service may run while its entry and run folder go.
+    const auto startLock = registry.lockStart(handle->name);
+    if (!startLock->locked()) {
+        SetLastError(lockError(*startLock));
         return FALSE;
     }
-    auto config = registry.load(handle->name);
-    if (!config) {
-        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    const auto lock = registry.lockRegistry();
+    if (!lock->locked()) {
+        SetLastError(lockError(*lock));
         return FALSE;
     }
+    auto config = loadForHandle(registry, *handle);
+    if (!config)
+        return FALSE;
     if (config->markedForDelete) {
         SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
         return FALSE;
@@ -307,10 +351,10 @@ extern "C" BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS st
         SetLastError(kErrorInvalidAddress);
         return FALSE;
     }
-    Registry registry(handle->stateDir);
-    const auto config = registry.load(handle->name);
-    *status = effectiveStatus(registry.runDir(handle->name),
-                              config ? config->type : SERVICE_WIN32_OWN_PROCESS);
+    const auto root = openHandleState(*handle);
+    if (!root)
+        return FALSE;
+    *status = currentStatus(Registry(*root), handle->name);
     return TRUE;
 }
 

@@ -1,16 +1,17 @@
 // StartServiceW: runs the service's command line as a detached process of
 // its own and returns once that process has connected its dispatcher.
 #include "accounts.h"
-#include "channel_protocol.h"
 #include "command_line.h"
 #include "event_log.h"
 #include "files.h"
 #include "published_status.h"
 #include "registry.h"
 #include "sc_handles.h"
+#include "service_environment.h"
 #include "service_manager.h"
 #include "text.h"
 #include "wire.h"
+#include "wire_messages.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,63 +19,19 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
-#include <memory>
 #include <optional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace quillon::advapi32 {
 
 namespace {
 constexpr DWORD kErrorBadExeFormat = 193;
 constexpr DWORD kErrorServiceLogonFailed = 1069;
-
-// An fd closed when the object goes.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
-
-// The start lock of one service, verified to still be the file at its path
-// (a deletion may have removed the folder meanwhile).
-class StartLock {
-public:
-    explicit StartLock(const std::string& runDir) : path_(runDir + "/start.lock")
-    {
-        for (int attempt = 0; attempt < 5 && !lock_; ++attempt) {
-            auto candidate = std::make_unique<FileLock>(path_);
-            if (!candidate->locked())
-                return;
-            struct stat held {}, current {};
-            if (::fstat(candidate->fd(), &held) == 0 && ::stat(path_.c_str(), &current) == 0
-                && held.st_ino == current.st_ino && held.st_dev == current.st_dev)
-                lock_ = std::move(candidate);
-        }
-    }
-    bool locked() const { return lock_ != nullptr; }
-
-private:
-    std::string path_;
-    std::unique_ptr<FileLock> lock_;
-};
 
 DWORD errorFromExec(int error)
 {
@@ -93,8 +50,8 @@ DWORD errorFromExec(int error)
 struct LaunchPlan {
     std::vector<std::string> argv;
     std::vector<std::string> environment;
-    std::optional<Account> account;
-    int channel = -1;
+    std::optional<Account> account; // the user to become, when root starts it
+    int keep[3] = {-1, -1, -1};      // channel, status file, control socket
     int devNull = -1;
     int report = -1;
 };
@@ -104,21 +61,22 @@ struct ChildReport {
     std::int32_t value;
 };
 
-void markAllCloseOnExec(int keep)
+// Every descriptor but the three the service gets ends at exec.
+void markAllCloseOnExec(const int (&keep)[3])
 {
 #ifdef SYS_close_range
     constexpr unsigned kCloseRangeCloexec = 1U << 2;
-    if (::syscall(SYS_close_range, 3U, ~0U, kCloseRangeCloexec) == 0) {
-        ::fcntl(keep, F_SETFD, 0);
-        return;
-    }
+    const bool marked = ::syscall(SYS_close_range, 3U, ~0U, kCloseRangeCloexec) == 0;
+#else
+    const bool marked = false;
 #endif
-    const long limit = std::min(::sysconf(_SC_OPEN_MAX), 65536L);
-    for (int fd = 3; fd < limit; ++fd) {
-        if (fd != keep)
+    if (!marked) {
+        const long limit = std::min(::sysconf(_SC_OPEN_MAX), 65536L);
+        for (int fd = 3; fd < limit; ++fd)
             ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
-    ::fcntl(keep, F_SETFD, 0);
+    for (const int fd : keep)
+        ::fcntl(fd, F_SETFD, 0);
 }
 
 [[noreturn]] void runServiceProcess(const LaunchPlan& plan, char* const* argv, char* const* envp)
@@ -145,7 +103,7 @@ void markAllCloseOnExec(int keep)
             fail(errno);
     }
     ::umask(022);
-    markAllCloseOnExec(plan.channel);
+    markAllCloseOnExec(plan.keep);
     ::execve(argv[0], argv, envp);
     fail(errno);
     ::_exit(127);
@@ -212,31 +170,6 @@ pid_t launch(const LaunchPlan& plan, DWORD& error)
     return servicePid;
 }
 
-std::vector<std::string> serviceEnvironment(const std::string& stateDir, int channel,
-                                            const std::optional<Account>& account)
-{
-    std::vector<std::string> environment;
-    auto replaced = [&account](const std::string& entry) {
-        const std::string key = entry.substr(0, entry.find('='));
-        if (key == kChannelVariable || key == "QUILLON_STATE_DIR")
-            return true;
-        return account && (key == "HOME" || key == "USER" || key == "LOGNAME" || key == "SHELL");
-    };
-    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-        if (!replaced(*e))
-            environment.emplace_back(*e);
-    }
-    environment.push_back("QUILLON_STATE_DIR=" + stateDir);
-    environment.push_back(std::string(kChannelVariable) + "=" + std::to_string(channel));
-    if (account) {
-        environment.push_back("HOME=" + account->home);
-        environment.push_back("USER=" + account->user);
-        environment.push_back("LOGNAME=" + account->user);
-        environment.push_back("SHELL=" + account->shell);
-    }
-    return environment;
-}
-
 int highFd(int fd)
 {
     if (fd > 2)
@@ -246,13 +179,15 @@ int highFd(int fd)
     return moved;
 }
 
-void publishStopped(const std::string& runDir, DWORD type, DWORD exitCode)
+// The manager's record of the process, or of a start that failed.
+int recordInstance(int run, const ProcessId& process, DWORD type, DWORD state, DWORD exitCode)
 {
-    PublishedStatus stopped;
-    stopped.status.dwServiceType = type;
-    stopped.status.dwCurrentState = SERVICE_STOPPED;
-    stopped.status.dwWin32ExitCode = exitCode;
-    writePublishedStatus(runDir, stopped);
+    PublishedStatus instance;
+    instance.process = process;
+    instance.status.dwServiceType = type;
+    instance.status.dwCurrentState = state;
+    instance.status.dwWin32ExitCode = exitCode;
+    return writeInstance(run, instance);
 }
 
 void killIfSame(const ProcessId& process)
@@ -261,121 +196,149 @@ void killIfSame(const ProcessId& process)
         ::kill(process.pid, SIGKILL);
 }
 
+// A new status file for each process: one that an earlier process may still
+// hold open is replaced, not reused. Returns the descriptor for the service.
+Fd freshStatusFile(int run, uid_t owner)
+{
+    if (const int error = replaceFileAt(run, kStatusFile, std::string(), 0644); error != 0) {
+        errno = error;
+        return Fd();
+    }
+    Fd file(::openat(run, kStatusFile, O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (file && (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != owner)) {
+        errno = EPERM;
+        return Fd();
+    }
+    return file;
+}
+
+// The listening control socket, bound in the manager's own run folder. Only
+// the folder's owner may connect.
+Fd controlListener(int run)
+{
+    ::unlinkat(run, kControlSocketName, 0);
+    Fd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!listener)
+        return Fd();
+    const std::string path = pathInFolder(run, kControlSocketName);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    // fchmodat names the socket in a folder only its owner can change, so no
+    // one can have put a link there.
+    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
+        || ::fchmodat(run, kControlSocketName, 0600, 0) != 0 || ::listen(listener.get(), SOMAXCONN) != 0)
+        return Fd();
+    return listener;
+}
+
+BOOL fail(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
 // The start proper, under the service's start lock.
 BOOL startLocked(const Registry& registry, const ServiceConfig& config, DWORD argc, LPCWSTR* argv)
 {
-    const std::string runDir = registry.runDir(config.name);
-    if (effectiveStatus(runDir, config.type).dwCurrentState != SERVICE_STOPPED) {
-        SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
-        return FALSE;
+    const StateRoot& root = registry.root();
+    const Fd run = registry.runFolder(config.name, true);
+    if (!run)
+        return fail(errorFromErrno(errno));
+
+    // One instance at most: the process started last must be gone. One that
+    // has reported stopped is given the time-out to end.
+    if (const auto instance = readInstance(run.get(), root.owner);
+        instance && instance->status.dwCurrentState != SERVICE_STOPPED && isAlive(instance->process)) {
+        if (effectiveStatus(run.get(), root.owner, config.type).dwCurrentState != SERVICE_STOPPED
+            || !waitForExit(instance->process, Clock::now() + serviceRequestTimeout()))
+            return fail(ERROR_SERVICE_ALREADY_RUNNING);
     }
     const std::vector<std::string> commandLine = splitCommandLine(config.commandLine);
-    if (commandLine.empty() || commandLine[0].empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (commandLine.empty() || commandLine[0].empty())
+        return fail(ERROR_FILE_NOT_FOUND);
 
     LaunchPlan plan;
     plan.argv = commandLine;
     // An account applies when we may switch to it; otherwise the service runs
     // as the user who starts it (see README.md).
+    std::optional<Account> runAs;
     if (!config.account.empty() && ::geteuid() == 0) {
         plan.account = resolveAccount(config.account);
-        if (!plan.account) {
-            SetLastError(kErrorServiceLogonFailed);
-            return FALSE;
-        }
-        // The service publishes its status and control socket here, and
-        // writes the event log of its own name.
-        if (::chown(runDir.c_str(), plan.account->uid, plan.account->gid) != 0) {
-            SetLastError(errorFromErrno(errno));
-            return FALSE;
-        }
-        const std::string log = eventLogPath(config.name);
-        if (!log.empty()) {
-            const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-            if (fd >= 0) {
-                (void)!::fchown(fd, plan.account->uid, plan.account->gid);
-                ::close(fd);
-            }
-        }
+        if (!plan.account)
+            return fail(kErrorServiceLogonFailed);
+        runAs = plan.account;
+        prepareAccountLog(root, *plan.account);
+    } else {
+        runAs = accountOfUid(::geteuid());
+        if (!runAs)
+            return fail(kErrorServiceLogonFailed);
     }
 
+    Fd status = freshStatusFile(run.get(), root.owner);
+    Fd listener = status ? controlListener(run.get()) : Fd();
+    if (!status || !listener)
+        return fail(errorFromErrno(errno));
     int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
-        SetLastError(errorFromErrno(errno));
-        return FALSE;
-    }
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return fail(errorFromErrno(errno));
     Fd ours(highFd(pair[0]));
     Fd theirs(highFd(pair[1]));
     Fd devNull(highFd(::open("/dev/null", O_RDWR | O_CLOEXEC)));
-    if (ours.get() < 0 || theirs.get() < 0 || devNull.get() < 0) {
-        SetLastError(errorFromErrno(errno));
-        return FALSE;
-    }
-    plan.channel = theirs.get();
+    status.reset(highFd(status.release()));
+    listener.reset(highFd(listener.release()));
+    if (!ours || !theirs || !devNull || !status || !listener)
+        return fail(errorFromErrno(errno));
+    plan.keep[0] = theirs.get();
+    plan.keep[1] = status.get();
+    plan.keep[2] = listener.get();
     plan.devNull = devNull.get();
-    plan.environment = serviceEnvironment(registry.stateDir(), plan.channel, plan.account);
+    plan.environment = serviceEnvironment(*runAs, root.path, theirs.get(), config.environment);
 
     DWORD launchError = ERROR_SUCCESS;
     const pid_t pid = launch(plan, launchError);
     theirs.reset();
-    if (pid < 0) {
-        SetLastError(launchError);
-        return FALSE;
-    }
+    if (pid < 0)
+        return fail(launchError);
 
-    PublishedStatus starting;
-    starting.process.pid = pid;
-    starting.process.startTime = processStartTime(pid).value_or(0);
-    starting.status.dwServiceType = config.type;
-    starting.status.dwCurrentState = SERVICE_START_PENDING;
-    if (const int error = writePublishedStatus(runDir, starting); error != 0) {
-        killIfSame(starting.process);
-        SetLastError(errorFromErrno(error));
-        return FALSE;
+    ProcessId process;
+    process.pid = pid;
+    process.startTime = processStartTime(pid).value_or(0);
+    if (const int error = recordInstance(run.get(), process, config.type, SERVICE_START_PENDING, 0); error != 0) {
+        killIfSame(process);
+        return fail(errorFromErrno(error));
     }
+    auto failStart = [&](DWORD error) {
+        killIfSame(process);
+        recordInstance(run.get(), process, config.type, SERVICE_STOPPED, error);
+        return fail(error);
+    };
 
     const auto deadline = Clock::now() + serviceRequestTimeout();
     MessageReader hello;
     const ReadResult heard = hello.receiveFrom(ours.get(), deadline);
-    if (heard != ReadResult::Ok || hello.word() != kHello) {
-        if (heard == ReadResult::TimedOut) {
-            killIfSame(starting.process);
-            publishStopped(runDir, config.type, ERROR_SERVICE_REQUEST_TIMEOUT);
-            SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT);
-        } else {
-            // The process ended (or closed the channel) without connecting.
-            killIfSame(starting.process);
-            publishStopped(runDir, config.type, ERROR_PROCESS_ABORTED);
-            SetLastError(ERROR_PROCESS_ABORTED);
-        }
-        return FALSE;
+    if (heard != ReadResult::Ok || !parseHello(hello.bytes())) {
+        // It ended (or closed the channel) without connecting, or never spoke.
+        return failStart(heard == ReadResult::TimedOut ? ERROR_SERVICE_REQUEST_TIMEOUT : ERROR_PROCESS_ABORTED);
     }
 
-    MessageWriter setup;
-    setup.text(registry.stateDir());
-    setup.text(runDir);
-    setup.text(config.name);
-    setup.word(argc);
+    SetupMessage setup;
+    setup.stateDir = root.path;
+    setup.name = config.name;
     for (DWORD i = 0; i < argc; ++i)
-        setup.text(toUtf8(argv[i]));
+        setup.arguments.push_back(toUtf8(argv[i]));
+    setup.statusFd = status.get();
+    setup.controlFd = listener.get();
     MessageReader answer;
-    const bool sent = setup.sendTo(ours.get());
+    const bool sent = sendFrame(ours.get(), encodeSetup(setup));
     const ReadResult answered = sent ? answer.receiveFrom(ours.get(), deadline) : ReadResult::Failed;
-    const auto word = answered == ReadResult::Ok ? answer.word() : std::nullopt;
-    if (word == kReady)
+    const auto result = answered == ReadResult::Ok ? parseSetupAnswer(answer.bytes()) : std::nullopt;
+    if (result && result->ready)
         return TRUE;
-
-    DWORD error = ERROR_PROCESS_ABORTED;
     if (answered == ReadResult::TimedOut)
-        error = ERROR_SERVICE_REQUEST_TIMEOUT;
-    else if (word == kFailed)
-        error = answer.word().value_or(ERROR_PROCESS_ABORTED);
-    killIfSame(starting.process);
-    publishStopped(runDir, config.type, error);
-    SetLastError(error);
-    return FALSE;
+        return failStart(ERROR_SERVICE_REQUEST_TIMEOUT);
+    return failStart(result ? result->error : ERROR_PROCESS_ABORTED);
 }
 } // namespace
 
@@ -388,7 +351,7 @@ extern "C" BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* arg
     const auto handle = requireHandle(service, HandleKind::Service, SERVICE_START);
     if (!handle)
         return FALSE;
-    if (argc > 0 && argv == nullptr) {
+    if (argc > kMaxArguments || (argc > 0 && argv == nullptr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -398,18 +361,16 @@ extern "C" BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* arg
             return FALSE;
         }
     }
-    Registry registry(handle->stateDir);
-    const std::string runDir = registry.runDir(handle->name);
-    if (!makeDirectories(runDir, 0755)) {
-        SetLastError(errorFromErrno(errno));
+    const auto root = openHandleState(*handle);
+    if (!root)
+        return FALSE;
+    const Registry registry(*root);
+    const auto lock = registry.lockStart(handle->name);
+    if (!lock->locked()) {
+        SetLastError(lockError(*lock));
         return FALSE;
     }
-    StartLock lock(runDir);
-    if (!lock.locked()) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    const auto config = loadForHandle(*handle);
+    const auto config = loadForHandle(registry, *handle);
     if (!config)
         return FALSE;
     if (config->markedForDelete) {

@@ -55,7 +55,9 @@ bool sendToSystemLog(int priority, const std::string& identifier, const std::str
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    const ssize_t sent = ::sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
+    // A system log that cannot keep up loses the message rather than hold up
+    // the caller: the entry still goes to the event log's file.
+    const ssize_t sent = ::sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
                                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
     ::close(fd);
     return sent == static_cast<ssize_t>(datagram.size());

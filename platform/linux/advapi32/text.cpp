@@ -1,6 +1,6 @@
 #include "text.h"
 
-#include "../kernel32/utf16.h"
+#include "utf16.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,12 +11,12 @@ std::string toUtf8(LPCWSTR text)
 {
     if (text == nullptr)
         return {};
-    return linux_kernel32::utf16ToUtf8(std::u16string(text));
+    return linux_text::utf16ToUtf8(std::u16string(text));
 }
 
 std::u16string toUtf16(const std::string& text)
 {
-    return linux_kernel32::utf8ToUtf16(text);
+    return linux_text::utf8ToUtf16(text);
 }
 
 std::string foldCase(const std::string& text)

@@ -84,13 +84,18 @@ void MessageWriter::text(const std::string& value)
     bytes_ += value;
 }
 
-bool MessageWriter::sendTo(int fd) const
+bool sendFrame(int fd, const std::string& payload)
 {
     std::string frame;
-    const auto size = static_cast<std::uint32_t>(bytes_.size());
+    const auto size = static_cast<std::uint32_t>(payload.size());
     frame.append(reinterpret_cast<const char*>(&size), sizeof size);
-    frame += bytes_;
+    frame += payload;
     return writeAll(fd, frame.data(), frame.size());
+}
+
+bool MessageWriter::sendTo(int fd) const
+{
+    return sendFrame(fd, bytes_);
 }
 
 ReadResult MessageReader::receiveFrom(int fd, Clock::time_point deadline)
@@ -125,36 +130,34 @@ std::optional<std::string> MessageReader::text()
     return value;
 }
 
-int connectInDirectory(const std::string& directory, const std::string& name)
+std::string pathInFolder(int folder, const std::string& name)
 {
-    const int dirFd = ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return -1;
-    const std::string path = "/proc/self/fd/" + std::to_string(dirFd) + "/" + name;
+    return "/proc/self/fd/" + std::to_string(folder) + "/" + name;
+}
+
+int connectInFolder(int folder, const std::string& name)
+{
+    const std::string path = pathInFolder(folder, name);
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
-    int fd = -1;
-    if (path.size() < sizeof address.sun_path) {
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd >= 0) {
-            int result;
-            do {
-                result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-            } while (result != 0 && errno == EINTR);
-            if (result != 0) {
-                const int error = errno;
-                ::close(fd);
-                fd = -1;
-                errno = error;
-            }
-        }
-    } else {
+    if (path.size() >= sizeof address.sun_path) {
         errno = ENAMETOOLONG;
+        return -1;
     }
-    const int error = errno;
-    ::close(dirFd);
-    errno = error;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    int result;
+    do {
+        result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
     return fd;
 }
 

@@ -128,6 +128,7 @@ extern "C" BOOL CloseHandle(HANDLE handle)
     return TRUE;
 }
 
+#ifdef QUILLON_KERNEL32_FIXTURES
 namespace quillon::linux_kernel32::testing {
 
 int openDeviceHandles()
@@ -137,3 +138,4 @@ int openDeviceHandles()
 }
 
 } // namespace quillon::linux_kernel32::testing
+#endif

@@ -1,8 +1,10 @@
 #include "test_support.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -76,13 +78,24 @@ TEST_F(EventLogTest, EntriesReadBackInOrderWithEveryField)
     }
 }
 
-TEST_F(EventLogTest, SeveralStringsAreKeptApartAndJoinedInTheText)
+TEST_F(EventLogTest, EachTextIsStoredOnce)
 {
+    // One string is the entry's text; several stay apart, and no joined copy.
+    report("Quillon", EVENTLOG_INFORMATION_TYPE, 0, 0, {"only one"}, "");
     report("Quillon", EVENTLOG_INFORMATION_TYPE, 0, 0, {"first", "second, with \"quotes\""}, "");
+    report("Quillon", EVENTLOG_INFORMATION_TYPE, 0, 0, {}, "");
     const auto entries = readEventLog(logPath("quillon"));
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].strings, (std::vector<std::string>{"first", "second, with \"quotes\""}));
-    EXPECT_EQ(entries[0].text.at("text"), "first\nsecond, with \"quotes\"");
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].text.at("text"), "only one");
+    EXPECT_TRUE(entries[0].strings.empty());
+    EXPECT_EQ(entries[1].strings, (std::vector<std::string>{"first", "second, with \"quotes\""}));
+    EXPECT_EQ(entries[1].text.count("text"), 0u);
+    EXPECT_TRUE(entries[2].strings.empty());
+    EXPECT_EQ(entries[2].text.count("text"), 0u);
+    std::ifstream in(logPath("quillon"));
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line.find("only one"), line.rfind("only one")) << line;
 }
 
 TEST_F(EventLogTest, SourcesDifferingOnlyInCaseShareOneLogAndOthersGetTheirOwn)
@@ -201,6 +214,44 @@ TEST_F(EventLogTest, SeveralProcessesAppendingLoseAndMixNothing)
         EXPECT_EQ(text, writer + " " + std::to_string(next[writer]++)); // each writer in order
     }
     EXPECT_EQ(next.size(), static_cast<std::size_t>(kProcesses));
+}
+
+TEST_F(EventLogTest, AFloodKeepsTheNewestEntriesWithinTheBound)
+{
+    // 40 MiB of entries into a source whose bound is 16 MiB, one rotated file.
+    constexpr std::size_t kBound = 16 * 1024 * 1024;
+    const std::string text(64 * 1024, 'x');
+    constexpr int kEntries = 640;
+    for (int i = 0; i < kEntries; ++i)
+        report("Quillon", EVENTLOG_INFORMATION_TYPE, 0, static_cast<DWORD>(i), {text}, "");
+    struct stat current {}, rotated {};
+    ASSERT_EQ(::stat(logPath("quillon").c_str(), &current), 0);
+    ASSERT_EQ(::stat(logPath("quillon.1").c_str(), &rotated), 0);
+    EXPECT_LE(static_cast<std::size_t>(current.st_size), kBound);
+    EXPECT_LE(static_cast<std::size_t>(rotated.st_size), kBound);
+    EXPECT_GT(static_cast<std::size_t>(rotated.st_size), kBound - 2 * text.size());
+    EXPECT_NE(::access(logPath("quillon.2").c_str(), F_OK), 0);
+    // The newest entries, in order, the last one last.
+    const auto older = readEventLog(logPath("quillon.1"));
+    const auto newer = readEventLog(logPath("quillon"));
+    ASSERT_FALSE(newer.empty());
+    EXPECT_EQ(newer.back().number.at("eventId"), kEntries - 1);
+    ASSERT_FALSE(older.empty());
+    EXPECT_EQ(older.back().number.at("eventId") + 1, newer.front().number.at("eventId"));
+}
+
+TEST_F(EventLogTest, AnOversizedEntryIsRefusedAndCounted)
+{
+    HANDLE log = RegisterEventSourceW(nullptr, u"Quillon");
+    const std::u16string huge(600 * 1024, u'\u00e9'); // 1.2 MB in UTF-8
+    LPCWSTR strings[] = {huge.c_str()};
+    EXPECT_FALSE(ReportEventW(log, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    DeregisterEventSource(log);
+    report("Quillon", EVENTLOG_ERROR_TYPE, 0, 0, {"next"}, "");
+    const auto entries = readEventLog(logPath("quillon"));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].number.at("dropped"), 1);
 }
 
 } // namespace

@@ -1,10 +1,17 @@
-// The command-line split and the control rules, linked in from the layer's
-// sources (the library exports only the advapi32 functions).
+// The parsers of what root reads from files and sockets, and the control
+// rules, linked in from the layer's sources (the library exports only the
+// advapi32 functions): each round-trips what the layer writes and refuses
+// what it would not write.
 #include "../command_line.h"
 #include "../control_rules.h"
+#include "../registry_entry.h"
+#include "../service_environment.h"
+#include "../status_record.h"
+#include "../wire_messages.h"
 
 #include <gtest/gtest.h>
 
+using namespace quillon::advapi32;
 using quillon::advapi32::controlRefusal;
 using quillon::advapi32::rightForControl;
 using quillon::advapi32::splitCommandLine;
@@ -26,6 +33,11 @@ TEST(CommandLine, SplitsLikeTheServiceManager)
         {"prog a\\\"b", {"prog", "a\"b"}},            // 2n+1 backslashes + quote
         {"prog a\\\\b \\", {"prog", "a\\\\b", "\\"}}, // backslashes without a quote
         {"prog \"a\"\"b\"", {"prog", "a\"b"}},        // "" inside quotes
+        {"prog \"a\"\"b c\"", {"prog", "a\"b", "c"}},  // ... which ends the quoting
+        {"prog \"\"\"a\"", {"prog", "\"a"}},           // three quotes outside: a quote
+        {"/opt/tab\tdir/prog x", {"/opt/tab", "dir/prog", "x"}}, // a tab is a blank
+        {"\"/opt/tab\tdir/prog\" x", {"/opt/tab\tdir/prog", "x"}},
+        {"\"/opt/q\"x y/prog\"", {"/opt/q", "x", "y/prog"}}, // a quote ends the program
         {"prog \"\"", {"prog", ""}},
         {"C:\\Windows\\prog.exe arg", {"C:\\Windows\\prog.exe", "arg"}},
         {"\"unterminated path", {"unterminated path"}},
@@ -83,6 +95,119 @@ TEST(ControlRules, RightsAndRefusals)
     for (const Case& c : cases)
         EXPECT_EQ(controlRefusal(c.control, c.status), c.error)
             << "control " << c.control << " in state " << c.status.dwCurrentState;
+}
+
+TEST(RegistryEntry, RoundTripsAndRefusesWhatIsNoEntry)
+{
+    ServiceConfig config;
+    config.name = "Quillon";
+    config.displayName = "Quillon \\ display\nwith line";
+    config.commandLine = "\"/opt/Quillon Server/quillonsvc\"";
+    config.account = ".\\nobody";
+    config.type = 0x110;
+    config.startType = 2;
+    config.errorControl = 1;
+    config.markedForDelete = true;
+    config.environment = {"QUILLON_TEST_SERVICE_NAME=Quillon", "EMPTY="};
+    const auto back = parseConfig(serializeConfig(config));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->name, config.name);
+    EXPECT_EQ(back->displayName, config.displayName);
+    EXPECT_EQ(back->commandLine, config.commandLine);
+    EXPECT_EQ(back->account, config.account);
+    EXPECT_EQ(back->type, config.type);
+    EXPECT_TRUE(back->markedForDelete);
+    EXPECT_EQ(back->environment, config.environment);
+
+    const std::string good = "name=x\ntype=16\nstartType=3\nerrorControl=1\n";
+    EXPECT_TRUE(parseConfig(good));
+    const std::string bad[] = {"name=x\ntype=16\nstartType=3\n", "type=16\nstartType=3\nerrorControl=1\n",
+                               good + "no equals sign\n", "name=x\ntype=0x1ffffffff\nstartType=3\nerrorControl=1\n",
+                               "name=x\ntype=-1\nstartType=3\nerrorControl=1\n", good + "environment==x\n",
+                               good + "environment=NOVALUE\n", "name=x\ntype=16 \nstartType=3\nerrorControl=1\n"};
+    for (const std::string& text : bad)
+        EXPECT_FALSE(parseConfig(text)) << text;
+}
+
+TEST(StatusRecord, FixedLengthWithAChecksum)
+{
+    PublishedStatus p;
+    p.process.pid = 4242;
+    p.process.startTime = 123456789012ULL;
+    p.status.dwServiceType = 0x110;
+    p.status.dwCurrentState = SERVICE_RUNNING;
+    p.status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    p.status.dwWin32ExitCode = 1067;
+    p.status.dwWaitHint = 0xFFFFFFFF;
+    const std::string record = formatStatusRecord(p);
+    ASSERT_EQ(record.size(), kStatusRecordSize);
+    EXPECT_EQ(record.rfind("pid=4242 startTime=123456789012 type=272 state=4 accepted=1 ", 0), 0u) << record;
+    const auto back = parseStatusRecord(record);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->process.pid, 4242);
+    EXPECT_EQ(back->process.startTime, 123456789012ULL);
+    EXPECT_EQ(back->status.dwWin32ExitCode, 1067u);
+    EXPECT_EQ(back->status.dwWaitHint, 0xFFFFFFFFu);
+
+    // A torn or changed record, a short one, one with a state of no meaning.
+    std::string torn = record;
+    torn[5] = '9';
+    PublishedStatus bad = p;
+    bad.status.dwCurrentState = 8;
+    for (const std::string& text : {torn, record.substr(0, 100), std::string(), record + "x", formatStatusRecord(bad)})
+        EXPECT_FALSE(parseStatusRecord(text)) << text;
+}
+
+TEST(ProcessStat, TheCommandNameMayHoldAnything)
+{
+    const std::string tail = " 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 987654";
+    const auto stat = parseProcessStat("4242 (a) b) S" + tail);
+    ASSERT_TRUE(stat);
+    EXPECT_EQ(stat->state, 'S');
+    EXPECT_EQ(stat->startTime, 987654u);
+    const std::string bad[] = {"4242 (x) S 1 2", "4242 x S" + tail, "4242 (x) SS" + tail,
+                               "4242 (x) S" + tail.substr(0, tail.size() - 6) + "-1"};
+    for (const std::string& text : bad)
+        EXPECT_FALSE(parseProcessStat(text)) << text;
+}
+
+TEST(WireMessages, RoundTripAndRefuseTrailingOrMissingBytes)
+{
+    SetupMessage setup;
+    setup.stateDir = "/var/lib/quillon";
+    setup.name = "Quillon";
+    setup.arguments = {"a", "", "gr\xC3\xBC\xC3\x9F"};
+    setup.statusFd = 5;
+    setup.controlFd = 6;
+    const std::string bytes = encodeSetup(setup);
+    const auto back = parseSetup(bytes);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->arguments, setup.arguments);
+    EXPECT_EQ(back->statusFd, 5);
+    EXPECT_FALSE(parseSetup(bytes + "x"));
+    EXPECT_FALSE(parseSetup(bytes.substr(0, bytes.size() - 1)));
+    setup.statusFd = 1; // not a descriptor the manager hands over
+    EXPECT_FALSE(parseSetup(encodeSetup(setup)));
+
+    ControlReply reply {ERROR_SERVICE_NOT_ACTIVE, {}};
+    reply.status.dwCurrentState = SERVICE_STOPPED;
+    const auto answered = parseControlReply(encodeControlReply(reply));
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(answered->error, ERROR_SERVICE_NOT_ACTIVE);
+    EXPECT_FALSE(parseControlReply(encodeControlReply(reply).substr(4)));
+    EXPECT_EQ(parseControlRequest(encodeControlRequest(200)), 200u);
+    EXPECT_FALSE(parseControlRequest("abc"));
+    EXPECT_TRUE(parseHello(encodeHello(HelloMessage {42})));
+    EXPECT_FALSE(parseHello(encodeControlRequest(42)));
+    EXPECT_EQ(parseSetupAnswer(encodeSetupAnswer(SetupAnswer {false, 5}))->error, 5u);
+    EXPECT_FALSE(parseSetupAnswer(encodeSetupAnswer(SetupAnswer {false, 0})));
+}
+
+TEST(LocaleSettings, OnlyPlainLocaleNames)
+{
+    const auto settings = parseLocaleSettings("# comment\nLANG=\"de_DE.UTF-8\"\nexport LC_TIME='C.UTF-8'\n"
+                                              "LD_PRELOAD=/tmp/x.so\nLC_ALL=$(reboot)\nLANGUAGE=de:en\n  LC_MESSAGES = C\n");
+    EXPECT_EQ(settings, (std::vector<std::string>{"LANG=de_DE.UTF-8", "LC_TIME=C.UTF-8", "LANGUAGE=de:en"}));
 }
 
 } // namespace

@@ -8,14 +8,6 @@ using namespace quillon::advapi32::test;
 
 namespace {
 
-std::string readText(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class RegistryTest : public ServiceTest {
 protected:
     SC_HANDLE create(const std::u16string& name, DWORD type = SERVICE_WIN32_OWN_PROCESS,

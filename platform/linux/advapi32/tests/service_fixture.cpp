@@ -163,7 +163,9 @@ std::vector<std::string> ServiceTest::waitForRecord(const std::string& wanted)
 
 int ServiceTest::servicePid(const std::string& name)
 {
-    std::ifstream in(stateDir + "/run/" + fileKeyOf(name) + "/status");
+    // The manager's record of the process it started: there as soon as the
+    // start has returned, before the service has published anything.
+    std::ifstream in(stateDir + "/run/" + fileKeyOf(name) + "/instance");
     std::string field;
     if (!(in >> field) || field.rfind("pid=", 0) != 0)
         return -1;

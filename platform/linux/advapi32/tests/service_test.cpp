@@ -8,6 +8,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <pwd.h>
+#include <set>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -362,6 +368,93 @@ TEST_F(ServiceRun, DeletingARunningServiceMarksItUntilItStops)
     EXPECT_NE(install("Doomed", ""), nullptr);
 }
 
+TEST_F(ServiceRun, TheServiceGetsTheSystemsEnvironmentNotItsStarters)
+{
+    SC_HANDLE service = install("Clean", "");
+    ASSERT_NE(service, nullptr);
+    // What an administrator gives the service, in its entry; the layer's own
+    // variable cannot be changed that way.
+    {
+        std::ofstream entry(stateDir + "/services/clean.conf", std::ios::app);
+        entry << "environment=QUILLON_GIVEN=by the administrator\nenvironment=QUILLON_STATE_DIR=/elsewhere\n";
+    }
+    ::setenv("LD_LIBRARY_PATH", "/tmp/planted", 1);
+    ::setenv("QUILLON_SECRET_TOKEN", "the starter's", 1);
+    ::setenv("PATH", ("/tmp/planted:" + std::string(std::getenv("PATH"))).c_str(), 1);
+    const BOOL started = start(service);
+    ::unsetenv("LD_LIBRARY_PATH");
+    ::unsetenv("QUILLON_SECRET_TOKEN");
+    ::setenv("PATH", std::string(std::getenv("PATH")).substr(std::strlen("/tmp/planted:")).c_str(), 1);
+    ASSERT_TRUE(started) << GetLastError();
+    ASSERT_TRUE(waitForState(service, SERVICE_RUNNING));
+
+    std::map<std::string, std::string> environment;
+    for (const auto& line : recordLines()) {
+        if (line.rfind("environment ", 0) != 0)
+            continue;
+        std::stringstream entries(line.substr(12));
+        std::string entry;
+        while (std::getline(entries, entry, '|'))
+            environment[entry.substr(0, entry.find('='))] = entry.substr(entry.find('=') + 1);
+    }
+    const passwd* self = ::getpwuid(::geteuid());
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(environment["PATH"], "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin");
+    EXPECT_EQ(environment["HOME"], self->pw_dir);
+    EXPECT_EQ(environment["USER"], self->pw_name);
+    EXPECT_EQ(environment["LOGNAME"], self->pw_name);
+    EXPECT_EQ(environment["SHELL"], self->pw_shell);
+    EXPECT_EQ(environment["QUILLON_STATE_DIR"], stateDir);
+    EXPECT_EQ(environment["QUILLON_GIVEN"], "by the administrator");
+    std::set<std::string> rest;
+    for (const auto& [name, value] : environment) {
+        const bool locale = name == "LANG" || name == "LANGUAGE" || name.rfind("LC_", 0) == 0;
+#ifdef QUILLON_SANITIZER_BUILD
+        const bool sanitizer = name.size() > 8 && name.compare(name.size() - 8, 8, "_OPTIONS") == 0;
+#else
+        const bool sanitizer = false;
+#endif
+        if (!locale && !sanitizer)
+            rest.insert(name);
+    }
+    EXPECT_EQ(rest, (std::set<std::string>{"HOME", "LOGNAME", "PATH", "QUILLON_GIVEN", "QUILLON_STATE_DIR", "SHELL",
+                                           "USER"}));
+    SERVICE_STATUS status {};
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_TRUE(waitForState(service, SERVICE_STOPPED));
+}
+
+TEST_F(ServiceRun, AQuotedProgramPathWithATabRunsThatProgram)
+{
+    // The program in a folder whose name holds a tab, beside its libraries,
+    // and a program planted where an unquoted path would end.
+    const std::string folder = stateDir + "/tab\tdir";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    const std::string bin = toolPath().substr(0, toolPath().rfind('/'));
+    for (const char* file : {"/advapi32_test_tool", "/libquillon_advapi32.so", "/libquillon_kernel32.so"})
+        ASSERT_EQ(std::system(("cp '" + bin + file + "' '" + folder + "/'").c_str()), 0) << file;
+    const std::string marker = stateDir + "/planted-ran";
+    {
+        std::ofstream planted(stateDir + "/tab");
+        planted << "#!/bin/sh\ntouch '" << marker << "'\n";
+    }
+    ASSERT_EQ(::chmod((stateDir + "/tab").c_str(), 0755), 0);
+    const std::string commandLine = "\"" + folder + "/advapi32_test_tool\" service --record=" + recordPath;
+    SC_HANDLE service = CreateServiceW(manager, u"Tabbed", nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_DEMAND_START, 1, wide(commandLine).c_str(), nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    ASSERT_NE(service, nullptr) << GetLastError();
+    handles.push_back(service);
+    installed.push_back("Tabbed");
+    ASSERT_TRUE(start(service)) << GetLastError();
+    ASSERT_TRUE(waitForState(service, SERVICE_RUNNING));
+    waitForRecord("main|Tabbed");
+    SERVICE_STATUS status {};
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_TRUE(waitForState(service, SERVICE_STOPPED));
+    EXPECT_NE(::access(marker.c_str(), F_OK), 0);
+}
+
 TEST_F(ServiceRun, RunsUnderTheRegisteredAccount)
 {
     if (::geteuid() != 0)
@@ -381,10 +474,15 @@ TEST_F(ServiceRun, RunsUnderTheRegisteredAccount)
     ASSERT_TRUE(start(service)) << GetLastError();
     ASSERT_TRUE(waitForState(service, SERVICE_RUNNING));
     expectDetachedAs(65534);
-    // Its event log is its own to write.
-    const auto entries = readEventLog(stateDir + "/eventlog/nobody.jsonl");
+    // Its entries go to its account's folder, which root made for it; the
+    // log root writes is not the account's.
+    const auto entries = readEventLog(stateDir + "/eventlog/accounts/nobody/nobody.jsonl");
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].text.at("text"), "service main runs");
+    struct stat folder {};
+    ASSERT_EQ(::stat((stateDir + "/eventlog/accounts/nobody").c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_uid, 65534u);
+    EXPECT_NE(::access((stateDir + "/eventlog/nobody.jsonl").c_str(), F_OK), 0);
     SERVICE_STATUS status {};
     EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
     EXPECT_TRUE(waitForState(service, SERVICE_STOPPED));

@@ -7,10 +7,12 @@
 //   --exit-early                  exits with 3 before connecting
 //   --no-dispatcher               sleeps without ever connecting
 //   --slow-control=MS             its handler takes MS ms for control 250
+// Service main records its environment ("environment NAME=value|...").
 #include "platform/win32_service.h"
 
-#include "../../kernel32/utf16.h"
+#include "utf16.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -21,6 +23,9 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -53,7 +58,7 @@ void record(const std::string& line)
 
 std::string utf8(LPCWSTR text)
 {
-    return quillon::linux_kernel32::utf16ToUtf8(std::u16string(text));
+    return quillon::linux_text::utf16ToUtf8(std::u16string(text));
 }
 
 // Called with mutex held.
@@ -111,6 +116,15 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv)
            + " cwd=" + cwd + " uid=" + std::to_string(::getuid())
            + " stdin=" + (in.st_rdev == null.st_rdev ? "null" : "other")
            + " sid=" + std::to_string(::getsid(0)));
+
+    std::vector<std::string> environment;
+    for (char** e = environ; *e != nullptr; ++e)
+        environment.emplace_back(*e);
+    std::sort(environment.begin(), environment.end());
+    std::string variables = "environment";
+    for (const auto& entry : environment)
+        variables += (variables.size() == 11 ? " " : "|") + entry;
+    record(variables);
 
     if (HANDLE log = RegisterEventSourceW(nullptr, argv[0]); log != nullptr) {
         LPCWSTR strings[] = {u"service main runs"};

@@ -1,11 +1,14 @@
 #include "test_support.h"
 
-#include "../../kernel32/utf16.h"
+#include "utf16.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -14,7 +17,7 @@ namespace quillon::advapi32::test {
 
 std::u16string wide(const std::string& text)
 {
-    return linux_kernel32::utf8ToUtf16(text);
+    return linux_text::utf8ToUtf16(text);
 }
 
 void StateDirTest::SetUp()
@@ -128,16 +131,22 @@ std::vector<LogEntry> readEventLog(const std::string& path)
     return entries;
 }
 
+std::string readText(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 std::string toolPath()
 {
     return QUILLON_TEST_TOOL;
 }
 
-int spawnTool(const std::vector<std::string>& arguments)
+int spawnProgram(const std::vector<std::string>& arguments)
 {
-    std::vector<std::string> all;
-    all.push_back(toolPath());
-    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> all = arguments;
     std::vector<char*> argv;
     for (auto& a : all)
         argv.push_back(a.data());
@@ -146,6 +155,33 @@ int spawnTool(const std::vector<std::string>& arguments)
     if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         return -1;
     return pid;
+}
+
+int spawnTool(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> all;
+    all.push_back(toolPath());
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return spawnProgram(all);
+}
+
+int waitProgramFor(int pid, std::chrono::seconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0)
+            return -1;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -2;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 int waitTool(int pid)

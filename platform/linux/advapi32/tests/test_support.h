@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ struct LogEntry {
 };
 std::vector<LogEntry> readEventLog(const std::string& path);
 
+// The whole content of a file ("" when there is none).
+std::string readText(const std::string& path);
+
 // Path of the helper program built beside the tests.
 std::string toolPath();
 
@@ -41,5 +45,11 @@ int runTool(const std::vector<std::string>& arguments);
 // Starts it without waiting; returns the pid.
 int spawnTool(const std::vector<std::string>& arguments);
 int waitTool(int pid);
+
+// Any program (argv[0] a path); its pid, or -1.
+int spawnProgram(const std::vector<std::string>& argv);
+// Waits for it at most `limit`; a program still running then is killed and
+// -2 returned. Otherwise its exit status, -1 when it did not exit normally.
+int waitProgramFor(int pid, std::chrono::seconds limit);
 
 } // namespace quillon::advapi32::test

@@ -3,10 +3,11 @@
 //   create <name> <command line> create a service; exit 0, or 1 when it exists
 //   start <name>                 start it; exit 0, or 1 when it already runs
 //   control <name> <code>        send a control; exit 0 when it was accepted
+//   delete <name>                delete it; exit 0 when it was deleted or marked
 // Otherwise it is the test service (test_service.cpp).
 #include "platform/win32_service.h"
 
-#include "../../kernel32/utf16.h"
+#include "utf16.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +18,7 @@ int runTestService(int argc, char** argv);
 namespace {
 std::u16string wide(const std::string& text)
 {
-    return quillon::linux_kernel32::utf8ToUtf16(text);
+    return quillon::linux_text::utf8ToUtf16(text);
 }
 
 int appendEntries(const std::string& source, int count, const std::string& tag)
@@ -56,7 +57,7 @@ int createService(const std::string& name, const std::string& commandLine)
 }
 SC_HANDLE openService(const std::string& name, DWORD access, SC_HANDLE& manager)
 {
-    manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     return manager == nullptr ? nullptr : OpenServiceW(manager, wide(name).c_str(), access);
 }
 
@@ -81,6 +82,15 @@ int controlService(const std::string& name, DWORD control)
     CloseServiceHandle(manager);
     return ok ? 0 : 1;
 }
+int deleteService(const std::string& name)
+{
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = openService(name, DELETE, manager);
+    const BOOL ok = service != nullptr && DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return ok ? 0 : 1;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -93,5 +103,7 @@ int main(int argc, char** argv)
         return startService(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "control") == 0)
         return controlService(argv[2], static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)));
+    if (argc == 3 && std::strcmp(argv[1], "delete") == 0)
+        return deleteService(argv[2]);
     return runTestService(argc, argv);
 }

@@ -3,6 +3,7 @@
 // includes this header by the same name on both systems.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -73,6 +74,16 @@ void Sleep(DWORD milliseconds);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 void GetSystemTimeAsFileTime(LPFILETIME time);
 void GetSystemTimePreciseAsFileTime(LPFILETIME time);
+}
+
+// The text of a system error code (FORMAT_MESSAGE_FROM_SYSTEM), in English.
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200UL
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000UL
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FFUL
+
+extern "C" {
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
+                     DWORD size, va_list* arguments);
 }
 
 // Devices and volumes: CreateFileW, DeviceIoControl, CloseHandle,

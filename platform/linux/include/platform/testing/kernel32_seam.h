@@ -1,7 +1,8 @@
 // Test seam of the Linux kernel32 layer: lets tests stand in for the
 // generation counter device, the Windows directory and the system volume,
 // which this machine does not have or cannot vary. Without a fixture the
-// layer answers from the machine. Linux only; never used by shipped code.
+// layer answers from the machine. Linux only: the functions are defined by
+// quillon_kernel32_fixtures, a build of the layer that only tests link.
 #pragma once
 
 #include "platform/win32_base.h"

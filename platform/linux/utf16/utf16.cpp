@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace quillon::linux_kernel32 {
+namespace quillon::linux_text {
 
 namespace {
 constexpr char32_t kReplacement = 0xFFFD;
@@ -99,4 +99,9 @@ std::string utf16ToUtf8(const std::u16string& text)
     return out;
 }
 
-} // namespace quillon::linux_kernel32
+bool isValidUtf8(const std::string& text)
+{
+    return utf16ToUtf8(utf8ToUtf16(text)) == text;
+}
+
+} // namespace quillon::linux_text

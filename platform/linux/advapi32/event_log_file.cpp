@@ -1,0 +1,82 @@
+#include "event_log.h"
+
+#include "files.h"
+#include "text.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillon::advapi32 {
+
+namespace {
+// A rotation takes a rename: anyone who waits longer than this drops the
+// entry rather than hold up its caller.
+constexpr auto kRotationLockWait = std::chrono::milliseconds(200);
+} // namespace
+
+void prepareAccountLog(const StateRoot& root, const Account& account)
+{
+    const Fd log = openStateFolder(root, "eventlog", true);
+    if (!log)
+        return;
+    const Fd accounts = openFolderAt(log.get(), "accounts", true, 0755, root.owner);
+    if (!accounts)
+        return;
+    const std::string key = fileKey(account.user);
+    // Made by root, then given to the account on its descriptor; one the
+    // account has already is left as it is.
+    if (::mkdirat(accounts.get(), key.c_str(), 0755) != 0 && errno != EEXIST)
+        return;
+    const Fd folder(::openat(accounts.get(), key.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (!folder || ::fstat(folder.get(), &info) != 0)
+        return;
+    if (info.st_uid == root.owner && info.st_uid != account.uid) {
+        (void)!::fchown(folder.get(), account.uid, account.gid);
+        (void)!::fchmod(folder.get(), 0755);
+    }
+}
+
+int appendEntry(int folder, const std::string& key, const std::string& line, uid_t owner)
+{
+    const std::string name = key + ".jsonl";
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const Fd file(::openat(folder, name.c_str(),
+                               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                               0644));
+        if (!file) {
+            if (errno == ELOOP && moveAsideAt(folder, name))
+                continue;
+            return errno;
+        }
+        struct stat info {};
+        if (::fstat(file.get(), &info) != 0)
+            return errno;
+        // Only a file of our own is appended to; anything else is set aside.
+        if (!S_ISREG(info.st_mode) || info.st_uid != owner || info.st_nlink != 1) {
+            if (!moveAsideAt(folder, name))
+                return EPERM;
+            continue;
+        }
+        if (static_cast<std::size_t>(info.st_size) + line.size() > kEventLogFileBound && info.st_size > 0) {
+            const FileLock lock(folder, "." + key + ".lock", Clock::now() + kRotationLockWait);
+            if (!lock.locked())
+                return lock.error();
+            // Rotate only what is still the current file: another writer may
+            // have done it meanwhile.
+            struct stat current {};
+            if (::fstatat(folder, name.c_str(), &current, AT_SYMLINK_NOFOLLOW) == 0
+                && current.st_ino == info.st_ino && current.st_dev == info.st_dev
+                && ::renameat(folder, name.c_str(), folder, (key + ".1.jsonl").c_str()) != 0)
+                return errno;
+            continue;
+        }
+        // One write per entry: appends of several writers do not mix.
+        return writeWhole(file.get(), line);
+    }
+    return EAGAIN;
+}
+
+} // namespace quillon::advapi32
