@@ -35,16 +35,21 @@ std::string unescape(std::string_view value)
     return out;
 }
 
-// A decimal or 0x number of 32 bits, nothing else.
+// A decimal or 0x number of 32 bits, nothing else. The base is chosen here,
+// not by strtoull: a leading zero would make the rest octal, so that an
+// administrator's "010" read as 8 and "08" not at all.
 std::optional<DWORD> number(const std::map<std::string, std::string>& fields, const char* key)
 {
     const auto it = fields.find(key);
-    if (it == fields.end() || it->second.empty() || it->second.size() > 12
-        || it->second.find_first_not_of("0123456789abcdefABCDEFx") != std::string::npos)
+    if (it == fields.end() || it->second.size() > 12)
+        return std::nullopt;
+    const bool hex = it->second.rfind("0x", 0) == 0;
+    const std::string digits = it->second.substr(hex ? 2 : 0);
+    if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
         return std::nullopt;
     char* end = nullptr;
     errno = 0;
-    const unsigned long long value = std::strtoull(it->second.c_str(), &end, 0);
+    const unsigned long long value = std::strtoull(digits.c_str(), &end, hex ? 16 : 10);
     if (*end != '\0' || errno != 0 || value > 0xFFFFFFFFULL)
         return std::nullopt;
     return static_cast<DWORD>(value);

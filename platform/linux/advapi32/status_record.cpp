@@ -1,5 +1,6 @@
 #include "status_record.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -136,9 +137,14 @@ std::optional<ProcessState> parseProcessStat(std::string_view text)
                 return std::nullopt;
             result.state = value[0];
         } else if (field == 22) {
+            // Past 64 bits strtoull says ULLONG_MAX, which is not this
+            // process's start time: refuse instead.
             if (value.size() > 20 || value.find_first_not_of("0123456789") != std::string_view::npos)
                 return std::nullopt;
+            errno = 0;
             result.startTime = std::strtoull(std::string(value).c_str(), nullptr, 10);
+            if (errno == ERANGE)
+                return std::nullopt;
         }
         at = end;
     }

@@ -34,20 +34,21 @@ std::vector<std::string_view> words(std::string_view text)
     return out;
 }
 
-// Decimal digits only, at most `limit`.
+// Decimal digits only, at most `limit`: compared as texts, leading zeros
+// aside, so that nothing here can overflow.
 std::optional<unsigned long long> decimal(std::string_view text, unsigned long long limit)
 {
-    if (text.empty())
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
         return std::nullopt;
-    unsigned __int128 value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
+    const std::size_t first = text.find_first_not_of('0');
+    const std::string_view digits = first == std::string_view::npos ? std::string_view("0") : text.substr(first);
+    const std::string most = std::to_string(limit);
+    if (digits.size() > most.size() || (digits.size() == most.size() && digits > most))
+        return std::nullopt;
+    unsigned long long value = 0;
+    for (const char c : digits)
         value = value * 10 + static_cast<unsigned>(c - '0');
-        if (value > limit)
-            return std::nullopt;
-    }
-    return static_cast<unsigned long long>(value);
+    return value;
 }
 
 std::uint32_t checksum(std::string_view text)

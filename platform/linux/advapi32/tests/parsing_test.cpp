@@ -5,11 +5,13 @@
 #include "../command_line.h"
 #include "../control_rules.h"
 #include "../registry_entry.h"
-#include "../service_environment.h"
+#include "../locale_settings.h"
 #include "../status_record.h"
 #include "../wire_messages.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 using namespace quillon::advapi32;
 using quillon::advapi32::controlRefusal;
@@ -129,6 +131,24 @@ TEST(RegistryEntry, RoundTripsAndRefusesWhatIsNoEntry)
         EXPECT_FALSE(parseConfig(text)) << text;
 }
 
+TEST(RegistryEntry, NumbersAreDecimalOrHex)
+{
+    // A leading zero is no octal prefix: "010" is ten, "08" eight.
+    const std::pair<std::string, std::optional<DWORD>> cases[] = {
+        {"16", 16},         {"010", 10},         {"08", 8},           {"0", 0},
+        {"0x110", 0x110},   {"0xFFFFFFFF", 0xFFFFFFFF},               {"000000000016", 16},
+        {"4294967296", {}}, {"0000000000016", {}}, {"0x", {}},        {"0x0x1", {}},
+        {"x10", {}},        {"0X10", {}},        {"1x", {}},          {"", {}},
+    };
+    for (const auto& [text, expected] : cases) {
+        const auto config = parseConfig("name=x\ntype=" + text + "\nstartType=3\nerrorControl=1\n");
+        ASSERT_EQ(config.has_value(), expected.has_value()) << text;
+        if (config) {
+            EXPECT_EQ(config->type, *expected) << text;
+        }
+    }
+}
+
 TEST(StatusRecord, FixedLengthWithAChecksum)
 {
     PublishedStatus p;
@@ -165,8 +185,12 @@ TEST(ProcessStat, TheCommandNameMayHoldAnything)
     ASSERT_TRUE(stat);
     EXPECT_EQ(stat->state, 'S');
     EXPECT_EQ(stat->startTime, 987654u);
+    const std::string fields = tail.substr(0, tail.size() - 6);
+    EXPECT_EQ(parseProcessStat("4242 (x) S" + fields + "18446744073709551615 1")->startTime, ~0ULL);
+    // Past 64 bits: no start time, where strtoull alone would say ULLONG_MAX.
     const std::string bad[] = {"4242 (x) S 1 2", "4242 x S" + tail, "4242 (x) SS" + tail,
-                               "4242 (x) S" + tail.substr(0, tail.size() - 6) + "-1"};
+                               "4242 (x) S" + fields + "-1", "4242 (x) S" + fields + "18446744073709551616 1",
+                               "4242 (x) S" + fields + "99999999999999999999"};
     for (const std::string& text : bad)
         EXPECT_FALSE(parseProcessStat(text)) << text;
 }
