@@ -21,7 +21,7 @@ std::uint32_t fnv1a32(std::string_view text)
     return hash;
 }
 
-// Reads "<key>=<decimal>" at `at`, then one blank or the end; advances.
+// Reads "<key>=<decimal>" at `at`, then the end or one blank and more; advances.
 bool readField(std::string_view text, std::size_t& at, std::string_view key, unsigned long long limit,
                unsigned long long& value)
 {
@@ -41,7 +41,8 @@ bool readField(std::string_view text, std::size_t& at, std::string_view key, uns
     if (at == first)
         return false;
     if (at < text.size()) {
-        if (text[at] != ' ')
+        // A blank before the checksum is no record the writer makes.
+        if (text[at] != ' ' || at + 1 == text.size())
             return false;
         ++at;
     }

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <optional>
 
 using namespace quillon::advapi32;
@@ -149,6 +151,19 @@ TEST(RegistryEntry, NumbersAreDecimalOrHex)
     }
 }
 
+// A record of any body, with the checksum the writer would give it.
+std::string recordOf(const std::string& body)
+{
+    std::uint32_t hash = 0x811c9dc5U;
+    for (const char c : body)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x01000193U;
+    char sum[16];
+    std::snprintf(sum, sizeof sum, " sum=%08x", static_cast<unsigned>(hash));
+    std::string record = body + sum;
+    record.resize(kStatusRecordSize - 1, ' ');
+    return record + "\n";
+}
+
 TEST(StatusRecord, FixedLengthWithAChecksum)
 {
     PublishedStatus p;
@@ -176,6 +191,12 @@ TEST(StatusRecord, FixedLengthWithAChecksum)
     bad.status.dwCurrentState = 8;
     for (const std::string& text : {torn, record.substr(0, 100), std::string(), record + "x", formatStatusRecord(bad)})
         EXPECT_FALSE(parseStatusRecord(text)) << text;
+
+    // Whole records with a good checksum, but not as the writer makes them.
+    const std::string body = record.substr(0, record.find(" sum="));
+    EXPECT_TRUE(parseStatusRecord(recordOf(body)));
+    for (const std::string& other : {body + " ", body + "  ", " " + body, "pid=4242  " + body.substr(9)})
+        EXPECT_FALSE(parseStatusRecord(recordOf(other))) << other;
 }
 
 TEST(ProcessStat, TheCommandNameMayHoldAnything)
