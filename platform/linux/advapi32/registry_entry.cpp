@@ -87,6 +87,10 @@ std::string serializeConfig(const ServiceConfig& c)
 
 std::optional<ServiceConfig> parseConfig(std::string_view text)
 {
+    // No text the writer makes holds a NUL; in a name, account or command
+    // line it would cut off what the C calls see.
+    if (text.find('\0') != std::string_view::npos)
+        return std::nullopt;
     std::map<std::string, std::string> fields;
     ServiceConfig c;
     std::size_t start = 0;
@@ -105,7 +109,7 @@ std::optional<ServiceConfig> parseConfig(std::string_view text)
         std::string value = unescape(line.substr(equals + 1));
         if (key == "environment") {
             const std::size_t nameEnd = value.find('=');
-            if (nameEnd == 0 || nameEnd == std::string::npos || value.find('\0') != std::string::npos)
+            if (nameEnd == 0 || nameEnd == std::string::npos)
                 return std::nullopt;
             c.environment.push_back(std::move(value));
         } else {

@@ -71,7 +71,7 @@ std::optional<ReferenceEntry> referenceLines(std::string_view text)
     auto finish = [&]() -> bool {
         if (key == "environment") {
             const std::size_t nameEnd = value.find('=');
-            if (nameEnd == 0 || nameEnd == std::string::npos || value.find('\0') != std::string::npos)
+            if (nameEnd == 0 || nameEnd == std::string::npos)
                 return false;
             entry.environment.push_back(value);
         } else {
@@ -82,6 +82,8 @@ std::optional<ReferenceEntry> referenceLines(std::string_view text)
         return true;
     };
     for (const char c : text) {
+        if (c == '\0')
+            return std::nullopt; // nowhere in an entry, not even in a comment
         switch (state) {
         case State::LineStart:
             if (c == '\n')
@@ -196,12 +198,16 @@ void expectSame(const std::optional<ServiceConfig>& library, const std::optional
         expectEqual(show(library), show(reference), what);
 }
 
-// Whether the writer's text of a config is an entry: a name, and NAME=value
-// environment entries without NUL.
+// Whether the writer's text of a config is an entry: a name, NAME=value
+// environment entries, no NUL in any value.
 bool isEntry(const ServiceConfig& c)
 {
     if (c.name.empty())
         return false;
+    for (const std::string* value : {&c.name, &c.displayName, &c.commandLine, &c.account, &c.description}) {
+        if (value->find('\0') != std::string::npos)
+            return false;
+    }
     for (const std::string& e : c.environment) {
         const std::size_t nameEnd = e.find('=');
         if (nameEnd == 0 || nameEnd == std::string::npos || e.find('\0') != std::string::npos)
@@ -246,8 +252,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const ServiceConfig made = configOf(input);
     const auto back = library::parseConfig(library::serializeConfig(made));
-    expect(back.has_value() == isEntry(made), "a written entry reads back exactly when it has a name and "
-                                              "NAME=value environment entries");
+    expect(back.has_value() == isEntry(made), "a written entry reads back exactly when it has a name, "
+                                              "NAME=value environment entries and no NUL");
     if (back)
         expectSame(back, made, "parseConfig(serializeConfig(config)) is the config");
     return 0;

@@ -179,7 +179,9 @@ std::optional<library::ProcessState> referenceStat(std::string_view text)
     }
     if (fields[0].size() != 1)
         return std::nullopt;
-    const auto start = decimal(fields[19], ~0ULL);
+    // At most the 20 digits of the longest 64-bit number, as the kernel
+    // writes it: no run of leading zeros makes a longer one.
+    const auto start = fields[19].size() > 20 ? std::nullopt : decimal(fields[19], ~0ULL);
     if (!start)
         return std::nullopt;
     return library::ProcessState {fields[0][0], *start};

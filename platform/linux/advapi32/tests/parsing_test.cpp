@@ -128,7 +128,11 @@ TEST(RegistryEntry, RoundTripsAndRefusesWhatIsNoEntry)
     const std::string bad[] = {"name=x\ntype=16\nstartType=3\n", "type=16\nstartType=3\nerrorControl=1\n",
                                good + "no equals sign\n", "name=x\ntype=0x1ffffffff\nstartType=3\nerrorControl=1\n",
                                "name=x\ntype=-1\nstartType=3\nerrorControl=1\n", good + "environment==x\n",
-                               good + "environment=NOVALUE\n", "name=x\ntype=16 \nstartType=3\nerrorControl=1\n"};
+                               good + "environment=NOVALUE\n", "name=x\ntype=16 \nstartType=3\nerrorControl=1\n",
+                               // A NUL would cut the account or program short where C reads it.
+                               good + std::string("account=nobody\0root\n", 20),
+                               good + std::string("commandLine=/bin/true\0 -x\n", 26),
+                               good + std::string("# \0\n", 4), good + std::string("environment=A=\0\n", 16)};
     for (const std::string& text : bad)
         EXPECT_FALSE(parseConfig(text)) << text;
 }
