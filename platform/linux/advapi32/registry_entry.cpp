@@ -36,8 +36,8 @@ std::string unescape(std::string_view value)
 }
 
 // A decimal or 0x number of 32 bits, nothing else. The base is chosen here,
-// not by strtoull: a leading zero would make the rest octal, so that an
-// administrator's "010" read as 8 and "08" not at all.
+// not by strtoull, for which a leading zero means octal: an administrator's
+// "010" would be 8, "08" nothing.
 std::optional<DWORD> number(const std::map<std::string, std::string>& fields, const char* key)
 {
     const auto it = fields.find(key);
