@@ -1,15 +1,18 @@
 # libFuzzer targets that compare a parser or a cipher with a reference.
 #
-#   quillon_add_fuzzer(NAME <name> SOURCES <file>... [LIBRARIES <target>...] CORPUS <dir>)
+#   quillon_add_fuzzer(NAME <name> SOURCES <file>... [LIBRARIES <target>...] CORPUS <dir>
+#                      [SECONDS <n>])
 #
 # The sources define LLVMFuzzerTestOneInput and may define LLVMFuzzerInitialize;
 # they abort (tests/fuzz/fuzz_check.h) on any mismatch with their reference.
 # CORPUS is the folder of seed inputs in the source tree, one file each.
+# SECONDS is how long scripts/fuzz.sh runs the target by default (20): the
+# durations of all targets add up to the fuzz stage of every CI run.
 #
 # With QUILLON_FUZZ (the build scripts/fuzz.sh makes in build/fuzz, with clang)
 # every target is a libFuzzer program in <build>/fuzzers/, built by the target
-# quillon_fuzzers and listed in <build>/fuzzers.txt ("name program corpus" a
-# line), from which scripts/fuzz.sh runs each. All code of that build carries
+# quillon_fuzzers and listed in <build>/fuzzers.txt ("name program corpus seconds"
+# a line), from which scripts/fuzz.sh runs each. All code of that build carries
 # libFuzzer's coverage instrumentation, AddressSanitizer and UBSan.
 #
 # Any other build with tests makes of each target a program that runs its
@@ -35,9 +38,12 @@ if(QUILLON_FUZZ)
 endif()
 
 function(quillon_add_fuzzer)
-  cmake_parse_arguments(PARSE_ARGV 0 fuzzer "" "NAME;CORPUS" "SOURCES;LIBRARIES")
+  cmake_parse_arguments(PARSE_ARGV 0 fuzzer "" "NAME;CORPUS;SECONDS" "SOURCES;LIBRARIES")
   if(NOT fuzzer_NAME OR NOT fuzzer_SOURCES OR NOT fuzzer_CORPUS)
     message(FATAL_ERROR "quillon_add_fuzzer: NAME, SOURCES and CORPUS are required")
+  endif()
+  if(NOT fuzzer_SECONDS)
+    set(fuzzer_SECONDS 20)
   endif()
   get_filename_component(corpus ${fuzzer_CORPUS} ABSOLUTE)
   if(NOT IS_DIRECTORY ${corpus})
@@ -50,7 +56,7 @@ function(quillon_add_fuzzer)
     target_link_options(${program} PRIVATE -fsanitize=fuzzer)
     set_target_properties(${program} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzzers)
     add_dependencies(quillon_fuzzers ${program})
-    file(APPEND ${QUILLON_FUZZ_MANIFEST} "${fuzzer_NAME} ${CMAKE_BINARY_DIR}/fuzzers/${program} ${corpus}\n")
+    file(APPEND ${QUILLON_FUZZ_MANIFEST} "${fuzzer_NAME} ${CMAKE_BINARY_DIR}/fuzzers/${program} ${corpus} ${fuzzer_SECONDS}\n")
   elseif(QUILLON_BUILD_TESTS)
     set(program ${fuzzer_NAME}_seeds)
     add_executable(${program} ${fuzzer_SOURCES} ${QUILLON_FUZZ_SUPPORT_DIR}/seed_runner.cpp)

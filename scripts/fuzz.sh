@@ -7,11 +7,12 @@
 # replays with: build/fuzz/fuzzers/<target> <reproducer>
 #
 # Usage: scripts/fuzz.sh [-t seconds] [target...]
-#   -t  seconds per target (default 20, or $QUILLON_FUZZ_SECONDS)
+#   -t  seconds per target (default: each target's own, SECONDS of
+#       quillon_add_fuzzer, 20 unless given; or $QUILLON_FUZZ_SECONDS)
 #   target...  only these (default: every registered target)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-seconds=${QUILLON_FUZZ_SECONDS:-20}
+seconds=${QUILLON_FUZZ_SECONDS:-}
 if [[ "${1:-}" == "-t" ]]; then
   seconds=$2
   shift 2
@@ -44,20 +45,23 @@ symbolizer=$(command -v llvm-symbolizer-14 || command -v llvm-symbolizer || true
 failed=()
 ran=0
 rows=()
-while read -r name program corpus; do
+total=0
+while read -r name program corpus own_seconds; do
   if ((${#wanted[@]})) && [[ " ${wanted[*]} " != *" $name "* ]]; then
     continue
   fi
   ran=$((ran + 1))
+  run_seconds=${seconds:-${own_seconds:-20}}
+  total=$((total + run_seconds))
   work=$build/corpus/$name         # what the run finds; the seeds stay as they are
   artifacts=$build/artifacts/$name
   log=$build/logs/$name.log
   mkdir -p "$work" "$artifacts" "$(dirname "$log")"
-  echo "== fuzz: $name for ${seconds}s (seeds: ${corpus#"$root"/})"
+  echo "== fuzz: $name for ${run_seconds}s (seeds: ${corpus#"$root"/})"
   started=$build/logs/.$name.started
   touch "$started"
   set +e
-  "$program" -max_total_time="$seconds" -print_final_stats=1 -timeout=60 -rss_limit_mb=2048 \
+  "$program" -max_total_time="$run_seconds" -print_final_stats=1 -timeout=60 -rss_limit_mb=2048 \
     -artifact_prefix="$artifacts/" "$work" "$corpus" > "$log" 2>&1
   status=$?
   set -e
@@ -76,7 +80,7 @@ while read -r name program corpus; do
     reproducers=$(find "$artifacts" -type f -newer "$started" -printf '%f\n')
     echo "${reproducers:-(none: it failed before any input, see the report)}"
   fi
-  rows+=("$(printf '%-24s %10s %8s %8s %8s %8s  %s' "$name" "${execs:--}" "${rate:--}" "${cov:--}" "${ft:--}" \
+  rows+=("$(printf '%-24s %8s %10s %8s %8s %8s %8s  %s' "$name" "$run_seconds" "${execs:--}" "${rate:--}" "${cov:--}" "${ft:--}" \
     "${units:--}" "$result")")
 done < "$manifest"
 
@@ -84,8 +88,8 @@ if ((ran == 0)); then
   echo "fuzz: none of the targets ${wanted[*]} is registered" >&2
   exit 1
 fi
-echo "== fuzz: ${seconds}s per target"
-printf '%-24s %10s %8s %8s %8s %8s  %s\n' target execs execs/s cov ft corpus result
+echo "== fuzz: ${ran} targets, ${total}s of fuzzing"
+printf '%-24s %8s %10s %8s %8s %8s %8s  %s\n' target seconds execs execs/s cov ft corpus result
 printf '%s\n' "${rows[@]}"
 if ((${#failed[@]})); then
   echo "fuzz: FAILED: ${failed[*]} (reproducers in $build/artifacts)" >&2

@@ -35,16 +35,21 @@ std::string unescape(std::string_view value)
     return out;
 }
 
-// A decimal or 0x number of 32 bits, nothing else.
+// A decimal or 0x number of 32 bits, nothing else. The base is chosen here,
+// not by strtoull, for which a leading zero means octal: an administrator's
+// "010" would be 8, "08" nothing.
 std::optional<DWORD> number(const std::map<std::string, std::string>& fields, const char* key)
 {
     const auto it = fields.find(key);
-    if (it == fields.end() || it->second.empty() || it->second.size() > 12
-        || it->second.find_first_not_of("0123456789abcdefABCDEFx") != std::string::npos)
+    if (it == fields.end() || it->second.size() > 12)
+        return std::nullopt;
+    const bool hex = it->second.rfind("0x", 0) == 0;
+    const std::string digits = it->second.substr(hex ? 2 : 0);
+    if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
         return std::nullopt;
     char* end = nullptr;
     errno = 0;
-    const unsigned long long value = std::strtoull(it->second.c_str(), &end, 0);
+    const unsigned long long value = std::strtoull(digits.c_str(), &end, hex ? 16 : 10);
     if (*end != '\0' || errno != 0 || value > 0xFFFFFFFFULL)
         return std::nullopt;
     return static_cast<DWORD>(value);
@@ -82,6 +87,10 @@ std::string serializeConfig(const ServiceConfig& c)
 
 std::optional<ServiceConfig> parseConfig(std::string_view text)
 {
+    // No text the writer makes holds a NUL; in a name, account or command
+    // line it would cut off what the C calls see.
+    if (text.find('\0') != std::string_view::npos)
+        return std::nullopt;
     std::map<std::string, std::string> fields;
     ServiceConfig c;
     std::size_t start = 0;
@@ -100,7 +109,7 @@ std::optional<ServiceConfig> parseConfig(std::string_view text)
         std::string value = unescape(line.substr(equals + 1));
         if (key == "environment") {
             const std::size_t nameEnd = value.find('=');
-            if (nameEnd == 0 || nameEnd == std::string::npos || value.find('\0') != std::string::npos)
+            if (nameEnd == 0 || nameEnd == std::string::npos)
                 return std::nullopt;
             c.environment.push_back(std::move(value));
         } else {

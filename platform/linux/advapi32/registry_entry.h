@@ -29,8 +29,9 @@ struct ServiceConfig {
 
 std::string serializeConfig(const ServiceConfig& config);
 
-// nullopt for text that is no entry: a line without '=', a missing name, a
-// number that does not parse, an environment entry without a name.
+// nullopt for text that is no entry: a line without '=', a NUL anywhere, a
+// missing name, a number that does not parse, an environment entry without a
+// name.
 std::optional<ServiceConfig> parseConfig(std::string_view text);
 
 } // namespace quillon::advapi32

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "accounts.h"
+#include "locale_settings.h"
 
 #include <string>
 #include <string_view>
@@ -15,11 +16,6 @@
 namespace quillon::advapi32 {
 
 inline constexpr const char* kServicePath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
-
-// LANG and LC_* settings of a locale file (/etc/default/locale,
-// /etc/locale.conf): NAME=value lines, values optionally in quotes, comments
-// and anything else skipped.
-std::vector<std::string> parseLocaleSettings(std::string_view text);
 
 // The system locale: from the first locale file there is, else LANG=C.UTF-8.
 std::vector<std::string> systemLocale();

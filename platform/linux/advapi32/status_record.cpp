@@ -1,5 +1,6 @@
 #include "status_record.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +21,7 @@ std::uint32_t fnv1a32(std::string_view text)
     return hash;
 }
 
-// Reads "<key>=<decimal>" at `at`, then one blank or the end; advances.
+// Reads "<key>=<decimal>" at `at`, then the end or one blank and more; advances.
 bool readField(std::string_view text, std::size_t& at, std::string_view key, unsigned long long limit,
                unsigned long long& value)
 {
@@ -40,7 +41,8 @@ bool readField(std::string_view text, std::size_t& at, std::string_view key, uns
     if (at == first)
         return false;
     if (at < text.size()) {
-        if (text[at] != ' ')
+        // A blank before the checksum is no record the writer makes.
+        if (text[at] != ' ' || at + 1 == text.size())
             return false;
         ++at;
     }
@@ -136,9 +138,14 @@ std::optional<ProcessState> parseProcessStat(std::string_view text)
                 return std::nullopt;
             result.state = value[0];
         } else if (field == 22) {
+            // Past 64 bits strtoull says ULLONG_MAX, which is not this
+            // process's start time: refuse instead.
             if (value.size() > 20 || value.find_first_not_of("0123456789") != std::string_view::npos)
                 return std::nullopt;
+            errno = 0;
             result.startTime = std::strtoull(std::string(value).c_str(), nullptr, 10);
+            if (errno == ERANGE)
+                return std::nullopt;
         }
         at = end;
     }

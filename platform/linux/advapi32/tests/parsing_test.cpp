@@ -5,11 +5,15 @@
 #include "../command_line.h"
 #include "../control_rules.h"
 #include "../registry_entry.h"
-#include "../service_environment.h"
+#include "../locale_settings.h"
 #include "../status_record.h"
 #include "../wire_messages.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
 
 using namespace quillon::advapi32;
 using quillon::advapi32::controlRefusal;
@@ -124,9 +128,44 @@ TEST(RegistryEntry, RoundTripsAndRefusesWhatIsNoEntry)
     const std::string bad[] = {"name=x\ntype=16\nstartType=3\n", "type=16\nstartType=3\nerrorControl=1\n",
                                good + "no equals sign\n", "name=x\ntype=0x1ffffffff\nstartType=3\nerrorControl=1\n",
                                "name=x\ntype=-1\nstartType=3\nerrorControl=1\n", good + "environment==x\n",
-                               good + "environment=NOVALUE\n", "name=x\ntype=16 \nstartType=3\nerrorControl=1\n"};
+                               good + "environment=NOVALUE\n", "name=x\ntype=16 \nstartType=3\nerrorControl=1\n",
+                               // A NUL would cut the account or program short where C reads it.
+                               good + std::string("account=nobody\0root\n", 20),
+                               good + std::string("commandLine=/bin/true\0 -x\n", 26),
+                               good + std::string("# \0\n", 4), good + std::string("environment=A=\0\n", 16)};
     for (const std::string& text : bad)
         EXPECT_FALSE(parseConfig(text)) << text;
+}
+
+TEST(RegistryEntry, NumbersAreDecimalOrHex)
+{
+    // A leading zero is no octal prefix: "010" is ten, "08" eight.
+    const std::pair<std::string, std::optional<DWORD>> cases[] = {
+        {"16", 16},         {"010", 10},         {"08", 8},           {"0", 0},
+        {"0x110", 0x110},   {"0xFFFFFFFF", 0xFFFFFFFF},               {"000000000016", 16},
+        {"4294967296", {}}, {"0000000000016", {}}, {"0x", {}},        {"0x0x1", {}},
+        {"x10", {}},        {"0X10", {}},        {"1x", {}},          {"", {}},
+    };
+    for (const auto& [text, expected] : cases) {
+        const auto config = parseConfig("name=x\ntype=" + text + "\nstartType=3\nerrorControl=1\n");
+        ASSERT_EQ(config.has_value(), expected.has_value()) << text;
+        if (config) {
+            EXPECT_EQ(config->type, *expected) << text;
+        }
+    }
+}
+
+// A record of any body, with the checksum the writer would give it.
+std::string recordOf(const std::string& body)
+{
+    std::uint32_t hash = 0x811c9dc5U;
+    for (const char c : body)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x01000193U;
+    char sum[16];
+    std::snprintf(sum, sizeof sum, " sum=%08x", static_cast<unsigned>(hash));
+    std::string record = body + sum;
+    record.resize(kStatusRecordSize - 1, ' ');
+    return record + "\n";
 }
 
 TEST(StatusRecord, FixedLengthWithAChecksum)
@@ -156,6 +195,12 @@ TEST(StatusRecord, FixedLengthWithAChecksum)
     bad.status.dwCurrentState = 8;
     for (const std::string& text : {torn, record.substr(0, 100), std::string(), record + "x", formatStatusRecord(bad)})
         EXPECT_FALSE(parseStatusRecord(text)) << text;
+
+    // Whole records with a good checksum, but not as the writer makes them.
+    const std::string body = record.substr(0, record.find(" sum="));
+    EXPECT_TRUE(parseStatusRecord(recordOf(body)));
+    for (const std::string& other : {body + " ", body + "  ", " " + body, "pid=4242  " + body.substr(9)})
+        EXPECT_FALSE(parseStatusRecord(recordOf(other))) << other;
 }
 
 TEST(ProcessStat, TheCommandNameMayHoldAnything)
@@ -165,8 +210,12 @@ TEST(ProcessStat, TheCommandNameMayHoldAnything)
     ASSERT_TRUE(stat);
     EXPECT_EQ(stat->state, 'S');
     EXPECT_EQ(stat->startTime, 987654u);
+    const std::string fields = tail.substr(0, tail.size() - 6);
+    EXPECT_EQ(parseProcessStat("4242 (x) S" + fields + "18446744073709551615 1")->startTime, ~0ULL);
+    // Past 64 bits: no start time, where strtoull alone would say ULLONG_MAX.
     const std::string bad[] = {"4242 (x) S 1 2", "4242 x S" + tail, "4242 (x) SS" + tail,
-                               "4242 (x) S" + tail.substr(0, tail.size() - 6) + "-1"};
+                               "4242 (x) S" + fields + "-1", "4242 (x) S" + fields + "18446744073709551616 1",
+                               "4242 (x) S" + fields + "99999999999999999999"};
     for (const std::string& text : bad)
         EXPECT_FALSE(parseProcessStat(text)) << text;
 }
