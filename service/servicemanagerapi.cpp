@@ -7,24 +7,21 @@
 #include <QMutexLocker>
 
 #include <atomic>
+#include <type_traits>
 #include <vector>
 
+// The list's prototypes are the system's: on Windows those of its own headers,
+// so a list that drifts from them fails here.
+#define QUILLON_SERVICE_MANAGER_FUNCTION(name, result, parameters)                        \
+    static_assert(std::is_same_v<decltype(&::name), result(WINAPI*) parameters>,          \
+                  #name " differs from the system's declaration");
+#include "platform/service_manager_functions.def"
+#undef QUILLON_SERVICE_MANAGER_FUNCTION
+
 namespace ServiceApi {
-decltype(&::OpenSCManagerW) OpenSCManagerW = nullptr;
-decltype(&::OpenServiceW) OpenServiceW = nullptr;
-decltype(&::CreateServiceW) CreateServiceW = nullptr;
-decltype(&::ChangeServiceConfig2W) ChangeServiceConfig2W = nullptr;
-decltype(&::DeleteService) DeleteService = nullptr;
-decltype(&::StartServiceW) StartServiceW = nullptr;
-decltype(&::ControlService) ControlService = nullptr;
-decltype(&::QueryServiceStatus) QueryServiceStatus = nullptr;
-decltype(&::CloseServiceHandle) CloseServiceHandle = nullptr;
-decltype(&::StartServiceCtrlDispatcherW) StartServiceCtrlDispatcherW = nullptr;
-decltype(&::RegisterServiceCtrlHandlerW) RegisterServiceCtrlHandlerW = nullptr;
-decltype(&::SetServiceStatus) SetServiceStatus = nullptr;
-decltype(&::RegisterEventSourceW) RegisterEventSourceW = nullptr;
-decltype(&::ReportEventW) ReportEventW = nullptr;
-decltype(&::DeregisterEventSource) DeregisterEventSource = nullptr;
+#define QUILLON_SERVICE_MANAGER_FUNCTION(name, result, parameters) decltype(&::name) name = nullptr;
+#include "platform/service_manager_functions.def"
+#undef QUILLON_SERVICE_MANAGER_FUNCTION
 } // namespace ServiceApi
 
 namespace {
@@ -60,42 +57,19 @@ void bindFunction(QLibrary& library, const char* name, Function& target)
 
 void clearFunctions()
 {
-    ServiceApi::OpenSCManagerW = nullptr;
-    ServiceApi::OpenServiceW = nullptr;
-    ServiceApi::CreateServiceW = nullptr;
-    ServiceApi::ChangeServiceConfig2W = nullptr;
-    ServiceApi::DeleteService = nullptr;
-    ServiceApi::StartServiceW = nullptr;
-    ServiceApi::ControlService = nullptr;
-    ServiceApi::QueryServiceStatus = nullptr;
-    ServiceApi::CloseServiceHandle = nullptr;
-    ServiceApi::StartServiceCtrlDispatcherW = nullptr;
-    ServiceApi::RegisterServiceCtrlHandlerW = nullptr;
-    ServiceApi::SetServiceStatus = nullptr;
-    ServiceApi::RegisterEventSourceW = nullptr;
-    ServiceApi::ReportEventW = nullptr;
-    ServiceApi::DeregisterEventSource = nullptr;
+#define QUILLON_SERVICE_MANAGER_FUNCTION(name, result, parameters) ServiceApi::name = nullptr;
+#include "platform/service_manager_functions.def"
+#undef QUILLON_SERVICE_MANAGER_FUNCTION
 }
 
 bool bindAll(QLibrary& library)
 {
+    // The library is the service manager when it has this one.
     if (library.resolve("OpenSCManagerW") == nullptr)
         return false;
-    bindFunction(library, "OpenSCManagerW", ServiceApi::OpenSCManagerW);
-    bindFunction(library, "OpenServiceW", ServiceApi::OpenServiceW);
-    bindFunction(library, "CreateServiceW", ServiceApi::CreateServiceW);
-    bindFunction(library, "ChangeServiceConfig2W", ServiceApi::ChangeServiceConfig2W);
-    bindFunction(library, "DeleteService", ServiceApi::DeleteService);
-    bindFunction(library, "StartServiceW", ServiceApi::StartServiceW);
-    bindFunction(library, "ControlService", ServiceApi::ControlService);
-    bindFunction(library, "QueryServiceStatus", ServiceApi::QueryServiceStatus);
-    bindFunction(library, "CloseServiceHandle", ServiceApi::CloseServiceHandle);
-    bindFunction(library, "StartServiceCtrlDispatcherW", ServiceApi::StartServiceCtrlDispatcherW);
-    bindFunction(library, "RegisterServiceCtrlHandlerW", ServiceApi::RegisterServiceCtrlHandlerW);
-    bindFunction(library, "SetServiceStatus", ServiceApi::SetServiceStatus);
-    bindFunction(library, "RegisterEventSourceW", ServiceApi::RegisterEventSourceW);
-    bindFunction(library, "ReportEventW", ServiceApi::ReportEventW);
-    bindFunction(library, "DeregisterEventSource", ServiceApi::DeregisterEventSource);
+#define QUILLON_SERVICE_MANAGER_FUNCTION(name, result, parameters) bindFunction(library, #name, ServiceApi::name);
+#include "platform/service_manager_functions.def"
+#undef QUILLON_SERVICE_MANAGER_FUNCTION
     return true;
 }
 

@@ -7,22 +7,12 @@
 
 #include <QString>
 
+// One pointer per function of platform/service_manager_functions.def, named
+// and typed as the system declares it.
 namespace ServiceApi {
-extern decltype(&::OpenSCManagerW) OpenSCManagerW;
-extern decltype(&::OpenServiceW) OpenServiceW;
-extern decltype(&::CreateServiceW) CreateServiceW;
-extern decltype(&::ChangeServiceConfig2W) ChangeServiceConfig2W;
-extern decltype(&::DeleteService) DeleteService;
-extern decltype(&::StartServiceW) StartServiceW;
-extern decltype(&::ControlService) ControlService;
-extern decltype(&::QueryServiceStatus) QueryServiceStatus;
-extern decltype(&::CloseServiceHandle) CloseServiceHandle;
-extern decltype(&::StartServiceCtrlDispatcherW) StartServiceCtrlDispatcherW;
-extern decltype(&::RegisterServiceCtrlHandlerW) RegisterServiceCtrlHandlerW;
-extern decltype(&::SetServiceStatus) SetServiceStatus;
-extern decltype(&::RegisterEventSourceW) RegisterEventSourceW;
-extern decltype(&::ReportEventW) ReportEventW;
-extern decltype(&::DeregisterEventSource) DeregisterEventSource;
+#define QUILLON_SERVICE_MANAGER_FUNCTION(name, result, parameters) extern decltype(&::name) name;
+#include "platform/service_manager_functions.def"
+#undef QUILLON_SERVICE_MANAGER_FUNCTION
 } // namespace ServiceApi
 
 // Loads the library and binds the functions. True once OpenSCManagerW was

@@ -116,26 +116,10 @@ using PSID = void*;
 #define ERROR_INVALID_SERVICE_ACCOUNT 1057UL
 #define ERROR_DATABASE_DOES_NOT_EXIST 1065UL
 
+// The functions themselves, from the one list that the layer's export list and
+// quillonsvc's binding are made of.
 extern "C" {
-SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machineName, LPCWSTR databaseName, DWORD desiredAccess);
-SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD desiredAccess);
-SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName,
-                                DWORD desiredAccess, DWORD serviceType, DWORD startType,
-                                DWORD errorControl, LPCWSTR binaryPathName,
-                                LPCWSTR loadOrderGroup, LPDWORD tagId, LPCWSTR dependencies,
-                                LPCWSTR serviceStartName, LPCWSTR password);
-BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info);
-BOOL WINAPI DeleteService(SC_HANDLE service);
-BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv);
-BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
-BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
-BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
-BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
-SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName,
-                                                         LPHANDLER_FUNCTION handler);
-BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE statusHandle, LPSERVICE_STATUS status);
-HANDLE WINAPI RegisterEventSourceW(LPCWSTR serverName, LPCWSTR sourceName);
-BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID userSid,
-                         WORD numStrings, DWORD dataSize, LPCWSTR* strings, LPVOID rawData);
-BOOL WINAPI DeregisterEventSource(HANDLE eventLog);
+#define QUILLON_SERVICE_MANAGER_FUNCTION(name, result, parameters) result WINAPI name parameters;
+#include "platform/service_manager_functions.def"
+#undef QUILLON_SERVICE_MANAGER_FUNCTION
 }

@@ -70,7 +70,7 @@ bool processGone(long pid)
     return false;
 }
 
-class ServiceEndToEnd : public ::testing::Test {
+class QuillonsvcEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -300,7 +300,7 @@ bool waitForStopped(SERVICE_STATUS& status)
     return false;
 }
 
-TEST_F(ServiceEndToEnd, InstallRunCommandPauseStopAndRemove)
+TEST_F(QuillonsvcEndToEnd, InstallRunCommandPauseStopAndRemove)
 {
     Outcome o = run({"-i"});
     EXPECT_EQ(o.exitCode, 0);
@@ -363,7 +363,7 @@ TEST_F(ServiceEndToEnd, InstallRunCommandPauseStopAndRemove)
               "The service\n\tQuillon\n\t" + program + "\n\nis not installed and not running\n\n");
 }
 
-TEST_F(ServiceEndToEnd, AKilledServiceReadsStoppedAndLeavesNoJava)
+TEST_F(QuillonsvcEndToEnd, AKilledServiceReadsStoppedAndLeavesNoJava)
 {
     long service = 0;
     long java = 0;
@@ -383,7 +383,7 @@ TEST_F(ServiceEndToEnd, AKilledServiceReadsStoppedAndLeavesNoJava)
     EXPECT_EQ(run({"-u"}).exitCode, 0);
 }
 
-TEST_F(ServiceEndToEnd, InstallTwiceAndRemoveWhatIsNotThere)
+TEST_F(QuillonsvcEndToEnd, InstallTwiceAndRemoveWhatIsNotThere)
 {
     ASSERT_EQ(run({"-i"}).exitCode, 0);
     Outcome o = run({"-i"});
@@ -401,7 +401,7 @@ TEST_F(ServiceEndToEnd, InstallTwiceAndRemoveWhatIsNotThere)
 // The service's exit code as Windows reads it: a code of the service's own
 // (the Java process ended by itself, or never started up) is reported as
 // service-specific, a clean stop as no error at all.
-TEST_F(ServiceEndToEnd, ExitCodesReachTheServiceManagerAsServiceSpecific)
+TEST_F(QuillonsvcEndToEnd, ExitCodesReachTheServiceManagerAsServiceSpecific)
 {
     // quillonsvc with its libraries beside it (its run path is its own
     // folder) and a Java runtime of its own.

@@ -92,7 +92,7 @@ bool waitForEvent(const QString& name, const QString& text)
     return false;
 }
 
-class ServiceEndToEnd : public ::testing::Test
+class FrameworkServiceEndToEnd : public ::testing::Test
 {
 protected:
     void SetUp() override { QDir().mkpath(stateDir); }
@@ -107,7 +107,7 @@ protected:
     }
 };
 
-TEST_F(ServiceEndToEnd, InstallStartControlStopUninstall)
+TEST_F(FrameworkServiceEndToEnd, InstallStartControlStopUninstall)
 {
     const QString name = QStringLiteral("QuillonE2E");
     runProgram(program, {QStringLiteral("-t")}, name);
@@ -173,7 +173,7 @@ TEST_F(ServiceEndToEnd, InstallStartControlStopUninstall)
     EXPECT_EQ(runProgram(program, {QStringLiteral("-v")}, name).out, versionText(name, program, false, false));
 }
 
-TEST_F(ServiceEndToEnd, PathWithASpaceIsRegisteredQuotedAndStillStarts)
+TEST_F(FrameworkServiceEndToEnd, PathWithASpaceIsRegisteredQuotedAndStillStarts)
 {
     const QString name = QStringLiteral("QuillonE2ESpace");
     const QString dir = QStringLiteral(QUILLON_TEST_BINARY_DIR "/dir with space");
@@ -203,7 +203,7 @@ TEST_F(ServiceEndToEnd, PathWithASpaceIsRegisteredQuotedAndStillStarts)
     EXPECT_EQ(runProgram(copy, {QStringLiteral("-u")}, name).exitCode, 0);
 }
 
-TEST_F(ServiceEndToEnd, AccountRulesReachTheRegistry)
+TEST_F(FrameworkServiceEndToEnd, AccountRulesReachTheRegistry)
 {
     const QString name = QStringLiteral("QuillonE2EAccount");
     const struct {
