@@ -48,6 +48,11 @@ protected:
     virtual void resume();
     virtual void processCommand(int code);
 
+    // From inside start: the service is up, though start goes on (waiting
+    // for its application, say). Under the service manager it reads as
+    // running from now on, so that a stop is accepted; elsewhere nothing.
+    void reportStarted();
+
     virtual void createApplication(int& argc, char** argv) = 0;
     virtual int runApplication() = 0;
 

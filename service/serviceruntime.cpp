@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -91,10 +92,18 @@ void postControl(ServiceRuntimeState* state, SyncedLocker& lock, int code)
     if (state->handler == nullptr || state->loopEnded)
         return;
     const quint64 ticket = ++state->postedControls;
-    QCoreApplication::postEvent(state->handler, new QEvent(static_cast<QEvent::Type>(QEvent::User + code)),
-                                Qt::NormalEventPriority);
-    while (state->handledControls < ticket && !state->loopEnded)
+    QCoreApplication::postEvent(state->handler, new ControlEvent(code, ticket), Qt::NormalEventPriority);
+    auto& handled = state->handledTickets;
+    for (;;) {
+        const auto own = std::find(handled.begin(), handled.end(), ticket);
+        if (own != handled.end()) {
+            handled.erase(own);
+            return;
+        }
+        if (state->loopEnded)
+            return;
         lock.wait(state->controlDone);
+    }
 }
 
 } // namespace
@@ -134,9 +143,22 @@ void ServiceRuntimeState::reportState(DWORD state)
     if (!serviceApiBound())
         return;
     SyncedLocker lock(statusLock);
-    if (runEnded)
+    if (runEnded || (stopReported && state != SERVICE_STOP_PENDING))
         return;
+    if (state == SERVICE_STOP_PENDING)
+        stopReported = true;
     status.dwCurrentState = state;
+    reportLocked();
+}
+
+void ServiceRuntimeState::reportStartedEarly()
+{
+    if (!serviceApiBound())
+        return;
+    SyncedLocker lock(statusLock);
+    if (runEnded || stopReported || status.dwCurrentState != SERVICE_START_PENDING)
+        return;
+    status.dwCurrentState = SERVICE_RUNNING;
     reportLocked();
 }
 
@@ -371,8 +393,14 @@ void QtServiceControllerHandler::customEvent(QEvent* event)
         }
     }
     SyncedLocker lock(state->controlMutex);
-    ++state->handledControls;
+    state->handledTickets.push_back(static_cast<ControlEvent*>(event)->ticket);
     state->controlDone.wakeAll();
+}
+
+void QtServiceBase::reportStarted()
+{
+    if (d_ptr->runtimeState != nullptr)
+        d_ptr->runtimeState->reportStartedEarly();
 }
 
 void QtServiceBase::setFlags(ServiceFlags flags)

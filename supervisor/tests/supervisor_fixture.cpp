@@ -146,7 +146,7 @@ int SupervisorTest::run(const std::function<void()>& afterStart)
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
     watchdog.start(150000);
-    return QCoreApplication::exec();
+    return current->runApplication();
 }
 
 bool SupervisorTest::waitUntil(const std::function<bool()>& condition, int timeoutMs)

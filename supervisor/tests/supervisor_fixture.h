@@ -36,6 +36,9 @@ class TestService : public FerrowService
 public:
     TestService(int argc, char** argv, const QString& programDir);
 
+    // The event loop as the service framework runs it.
+    using FerrowService::runApplication;
+
 protected:
     QString programDirectory() const override { return dir; }
 
