@@ -231,6 +231,14 @@ bool SupervisorTest::processGone(qint64 pid, int timeoutMs)
         timeoutMs);
 }
 
+qint64 SupervisorTest::spawnedBy(int run) const
+{
+    QFile file(runsDir + QStringLiteral("/spawned-%1").arg(run));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    return file.readAll().trimmed().toLongLong();
+}
+
 QStringList SupervisorTest::commandLine(qint64 pid)
 {
     QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
