@@ -193,6 +193,15 @@ TEST_F(QuillonsvcRunTest, JavaEndingOnItsOwnEndsTheProgramWithItsExitCode)
         << standardError.constData();
 }
 
+TEST_F(QuillonsvcRunTest, JavaExitCodeMinusOneIsNoFailureToRun)
+{
+    // -1 is the foreground run's "no application"; Java's -1 must not read so.
+    script(QStringLiteral("startup;sleep:300;exit:-1"));
+    QByteArray standardError;
+    EXPECT_EQ(runToEnd(installCopy(), standardError), 255);
+    EXPECT_FALSE(standardError.contains("could not be executed")) << standardError.constData();
+}
+
 TEST_F(QuillonsvcRunTest, SampleApplicationStartsInTheProgramDirectory)
 {
     // The build's own layout: quillonsvc beside the sample quillon.jar.
