@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QtServiceController;
 class ServiceBaseData;
 
@@ -60,7 +62,7 @@ private:
     friend class ServiceBaseData;
     friend class QtServiceControllerHandler;
     friend class QtServiceStarter;
-    ServiceBaseData* d_ptr;
+    const std::unique_ptr<ServiceBaseData> d_ptr;
 };
 
 template <typename Application>

@@ -11,10 +11,11 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QWaitCondition>
+
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <vector>
 
 namespace {
@@ -22,34 +23,33 @@ namespace {
 // The service manager's callbacks take no context, so the state of the run
 // is reachable through this one pointer. Its lock also counts the callbacks
 // that use the state, so that the run frees it only when none does.
-std::mutex runtimeStatePointerMutex;
-std::condition_variable callbacksDone;
+QMutex runtimeStatePointerMutex;
+QWaitCondition callbacksDone;
 ServiceRuntimeState* runtimeStatePointer = nullptr;
 
 constexpr int argsReadyTimeoutMs = 20000;
 constexpr unsigned long handlerThreadGraceMs = 1000;
 
 // A dispatcher thread that has not finished cannot be deleted (Qt aborts),
-// and it may still call into the state of its run. Both are kept here,
-// reachable, for the rest of the process's life.
-QMutex abandonedRunsMutex;
-
-} // namespace
-
-// Not static: the list must stay visible as the owner of what it holds.
+// and it may still call into the state of its run. Both are kept, reachable,
+// for the rest of the process's life: the list is never destroyed.
 struct AbandonedServiceRun {
     ServiceRuntimeState* state;
     HandlerThread* thread;
 };
-extern std::vector<AbandonedServiceRun>* abandonedServiceRuns;
-std::vector<AbandonedServiceRun>* abandonedServiceRuns = nullptr;
 
-namespace {
+void keepAbandoned(const AbandonedServiceRun& run)
+{
+    static QMutex mutex;
+    static auto* const runs = new std::vector<AbandonedServiceRun>;
+    SyncedLocker lock(mutex);
+    runs->push_back(run);
+}
 
 void publish(ServiceBaseData& data, ServiceRuntimeState* state)
 {
     data.runtimeState = state;
-    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    SyncedLocker lock(runtimeStatePointerMutex);
     runtimeStatePointer = state;
 }
 
@@ -59,9 +59,13 @@ void publish(ServiceBaseData& data, ServiceRuntimeState* state)
 // after a grace period for one that is just returning.
 bool waitForCallbacks(ServiceRuntimeState* state)
 {
-    std::unique_lock<std::mutex> lock(runtimeStatePointerMutex);
-    return callbacksDone.wait_for(lock, std::chrono::milliseconds(handlerThreadGraceMs),
-                                  [state] { return state->callbacksInFlight == 0; });
+    SyncedLocker lock(runtimeStatePointerMutex);
+    const QDeadlineTimer deadline(static_cast<qint64>(handlerThreadGraceMs));
+    while (state->callbacksInFlight != 0) {
+        if (!lock.wait(callbacksDone, deadline))
+            return state->callbacksInFlight == 0;
+    }
+    return true;
 }
 
 namespace {
@@ -74,10 +78,7 @@ void retire(ServiceBaseData& data, ServiceRuntimeState* state, HandlerThread* th
     publish(data, nullptr);
     const bool callbacksEnded = waitForCallbacks(state);
     if (!callbacksEnded || (thread != nullptr && !thread->isFinished())) {
-        SyncedLocker lock(abandonedRunsMutex);
-        if (abandonedServiceRuns == nullptr)
-            abandonedServiceRuns = new std::vector<AbandonedServiceRun>;
-        abandonedServiceRuns->push_back({state, thread});
+        keepAbandoned({state, thread});
         return;
     }
     // A finished thread wrote its last field before it let go of the
@@ -220,7 +221,7 @@ SERVICE_STATUS ServiceRuntimeState::currentStatus()
 
 RuntimeStateUse::RuntimeStateUse()
 {
-    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    SyncedLocker lock(runtimeStatePointerMutex);
     used = runtimeStatePointer;
     if (used != nullptr)
         ++used->callbacksInFlight;
@@ -230,9 +231,9 @@ RuntimeStateUse::~RuntimeStateUse()
 {
     if (used == nullptr)
         return;
-    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    SyncedLocker lock(runtimeStatePointerMutex);
     --used->callbacksInFlight;
-    callbacksDone.notify_all();
+    callbacksDone.wakeAll();
 }
 
 bool ServiceBaseData::runAsService()

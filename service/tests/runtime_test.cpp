@@ -120,7 +120,9 @@ TEST_F(RuntimeTest, StopOvertakingAStartWakesOnlyItsOwnWaiterAndNoRunningFollows
     RecordingService service({QStringLiteral("prog")});
     std::atomic<bool> stopReturned{false};
     std::atomic<bool> startStillRan{false};
+    std::atomic<bool> startBegan{false};
     service.onStart = [&] {
+        startBegan = true;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!stopReturned && std::chrono::steady_clock::now() < deadline)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -128,8 +130,12 @@ TEST_F(RuntimeTest, StopOvertakingAStartWakesOnlyItsOwnWaiterAndNoRunningFollows
     };
     ServiceRun run(service);
     run.exec([&] {
+        // The stop comes while start runs, as it does once the service reads
+        // as running from inside start.
         if (!fakescm::waitForReportedState(SERVICE_START_PENDING, waitMs))
             return false;
+        for (int i = 0; i < waitMs / 5 && !startBegan; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const bool delivered = fakescm::deliverControl(SERVICE_CONTROL_STOP, waitMs);
         stopReturned = true;
         return delivered;
