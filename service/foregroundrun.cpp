@@ -1,8 +1,13 @@
 // The run as a regular application: no service manager, no controls; the
-// service's start runs once the event loop runs.
+// service's start runs once the event loop runs. The system's requests to end
+// the program (signals, console control events) run the service's stop, as a
+// stop control would; a second one calls stop again, which a service may
+// take as "at once".
 #include "localarguments.h"
 #include "servicebasedata.h"
 #include "serviceruntime.h"
+
+#include "platform/console_stop_requests.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -25,7 +30,11 @@ int ServiceBaseData::runAsApplication(const QStringList& arguments)
         return -1;
 
     QtServiceStarter starter(this);
-    QTimer::singleShot(0, &starter, SLOT(slotStart()));
+    QTimer::singleShot(0, &starter, &QtServiceStarter::slotStart);
+    const quillon::platform::ConsoleStopRequests stopRequests([this] {
+        stopService();
+        QCoreApplication::quit();
+    });
     const int exitCode = q_ptr->runApplication();
     delete QCoreApplication::instance();
     return exitCode;

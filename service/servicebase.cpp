@@ -54,16 +54,15 @@ ServiceBaseData::ServiceBaseData(QtServiceBase* owner, const QString& name)
 }
 
 QtServiceBase::QtServiceBase(int argc, char** argv, const QString& name)
+    : d_ptr(std::make_unique<ServiceBaseData>(this, validatedName(name)))
 {
     serviceInstance.store(this);
-    d_ptr = new ServiceBaseData(this, validatedName(name));
     for (int i = 0; i < argc; ++i)
         d_ptr->args.append(QString::fromLocal8Bit(argv[i]));
 }
 
 QtServiceBase::~QtServiceBase()
 {
-    delete d_ptr;
     serviceInstance.store(nullptr);
 }
 

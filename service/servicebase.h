@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class QtServiceController;
 class ServiceBaseData;
 
@@ -48,6 +50,11 @@ protected:
     virtual void resume();
     virtual void processCommand(int code);
 
+    // From inside start: the service is up, though start goes on (waiting
+    // for its application, say). Under the service manager it reads as
+    // running from now on, so that a stop is accepted; elsewhere nothing.
+    void reportStarted();
+
     virtual void createApplication(int& argc, char** argv) = 0;
     virtual int runApplication() = 0;
 
@@ -55,7 +62,7 @@ private:
     friend class ServiceBaseData;
     friend class QtServiceControllerHandler;
     friend class QtServiceStarter;
-    ServiceBaseData* d_ptr;
+    const std::unique_ptr<ServiceBaseData> d_ptr;
 };
 
 template <typename Application>

@@ -11,9 +11,11 @@
 #include <QCoreApplication>
 #include <QEvent>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QWaitCondition>
+
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -21,34 +23,33 @@ namespace {
 // The service manager's callbacks take no context, so the state of the run
 // is reachable through this one pointer. Its lock also counts the callbacks
 // that use the state, so that the run frees it only when none does.
-std::mutex runtimeStatePointerMutex;
-std::condition_variable callbacksDone;
+QMutex runtimeStatePointerMutex;
+QWaitCondition callbacksDone;
 ServiceRuntimeState* runtimeStatePointer = nullptr;
 
 constexpr int argsReadyTimeoutMs = 20000;
 constexpr unsigned long handlerThreadGraceMs = 1000;
 
 // A dispatcher thread that has not finished cannot be deleted (Qt aborts),
-// and it may still call into the state of its run. Both are kept here,
-// reachable, for the rest of the process's life.
-QMutex abandonedRunsMutex;
-
-} // namespace
-
-// Not static: the list must stay visible as the owner of what it holds.
+// and it may still call into the state of its run. Both are kept, reachable,
+// for the rest of the process's life: the list is never destroyed.
 struct AbandonedServiceRun {
     ServiceRuntimeState* state;
     HandlerThread* thread;
 };
-extern std::vector<AbandonedServiceRun>* abandonedServiceRuns;
-std::vector<AbandonedServiceRun>* abandonedServiceRuns = nullptr;
 
-namespace {
+void keepAbandoned(const AbandonedServiceRun& run)
+{
+    static QMutex mutex;
+    static auto* const runs = new std::vector<AbandonedServiceRun>;
+    SyncedLocker lock(mutex);
+    runs->push_back(run);
+}
 
 void publish(ServiceBaseData& data, ServiceRuntimeState* state)
 {
     data.runtimeState = state;
-    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    SyncedLocker lock(runtimeStatePointerMutex);
     runtimeStatePointer = state;
 }
 
@@ -58,9 +59,13 @@ void publish(ServiceBaseData& data, ServiceRuntimeState* state)
 // after a grace period for one that is just returning.
 bool waitForCallbacks(ServiceRuntimeState* state)
 {
-    std::unique_lock<std::mutex> lock(runtimeStatePointerMutex);
-    return callbacksDone.wait_for(lock, std::chrono::milliseconds(handlerThreadGraceMs),
-                                  [state] { return state->callbacksInFlight == 0; });
+    SyncedLocker lock(runtimeStatePointerMutex);
+    const QDeadlineTimer deadline(static_cast<qint64>(handlerThreadGraceMs));
+    while (state->callbacksInFlight != 0) {
+        if (!lock.wait(callbacksDone, deadline))
+            return state->callbacksInFlight == 0;
+    }
+    return true;
 }
 
 namespace {
@@ -73,10 +78,7 @@ void retire(ServiceBaseData& data, ServiceRuntimeState* state, HandlerThread* th
     publish(data, nullptr);
     const bool callbacksEnded = waitForCallbacks(state);
     if (!callbacksEnded || (thread != nullptr && !thread->isFinished())) {
-        SyncedLocker lock(abandonedRunsMutex);
-        if (abandonedServiceRuns == nullptr)
-            abandonedServiceRuns = new std::vector<AbandonedServiceRun>;
-        abandonedServiceRuns->push_back({state, thread});
+        keepAbandoned({state, thread});
         return;
     }
     // A finished thread wrote its last field before it let go of the
@@ -91,10 +93,18 @@ void postControl(ServiceRuntimeState* state, SyncedLocker& lock, int code)
     if (state->handler == nullptr || state->loopEnded)
         return;
     const quint64 ticket = ++state->postedControls;
-    QCoreApplication::postEvent(state->handler, new QEvent(static_cast<QEvent::Type>(QEvent::User + code)),
-                                Qt::NormalEventPriority);
-    while (state->handledControls < ticket && !state->loopEnded)
+    QCoreApplication::postEvent(state->handler, new ControlEvent(code, ticket), Qt::NormalEventPriority);
+    auto& handled = state->handledTickets;
+    for (;;) {
+        const auto own = std::find(handled.begin(), handled.end(), ticket);
+        if (own != handled.end()) {
+            handled.erase(own);
+            return;
+        }
+        if (state->loopEnded)
+            return;
         lock.wait(state->controlDone);
+    }
 }
 
 } // namespace
@@ -134,9 +144,22 @@ void ServiceRuntimeState::reportState(DWORD state)
     if (!serviceApiBound())
         return;
     SyncedLocker lock(statusLock);
-    if (runEnded)
+    if (runEnded || (stopReported && state != SERVICE_STOP_PENDING))
         return;
+    if (state == SERVICE_STOP_PENDING)
+        stopReported = true;
     status.dwCurrentState = state;
+    reportLocked();
+}
+
+void ServiceRuntimeState::reportStartedEarly()
+{
+    if (!serviceApiBound())
+        return;
+    SyncedLocker lock(statusLock);
+    if (runEnded || stopReported || status.dwCurrentState != SERVICE_START_PENDING)
+        return;
+    status.dwCurrentState = SERVICE_RUNNING;
     reportLocked();
 }
 
@@ -198,7 +221,7 @@ SERVICE_STATUS ServiceRuntimeState::currentStatus()
 
 RuntimeStateUse::RuntimeStateUse()
 {
-    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    SyncedLocker lock(runtimeStatePointerMutex);
     used = runtimeStatePointer;
     if (used != nullptr)
         ++used->callbacksInFlight;
@@ -208,9 +231,9 @@ RuntimeStateUse::~RuntimeStateUse()
 {
     if (used == nullptr)
         return;
-    std::lock_guard<std::mutex> lock(runtimeStatePointerMutex);
+    SyncedLocker lock(runtimeStatePointerMutex);
     --used->callbacksInFlight;
-    callbacksDone.notify_all();
+    callbacksDone.wakeAll();
 }
 
 bool ServiceBaseData::runAsService()
@@ -371,8 +394,14 @@ void QtServiceControllerHandler::customEvent(QEvent* event)
         }
     }
     SyncedLocker lock(state->controlMutex);
-    ++state->handledControls;
+    state->handledTickets.push_back(static_cast<ControlEvent*>(event)->ticket);
     state->controlDone.wakeAll();
+}
+
+void QtServiceBase::reportStarted()
+{
+    if (d_ptr->runtimeState != nullptr)
+        d_ptr->runtimeState->reportStartedEarly();
 }
 
 void QtServiceBase::setFlags(ServiceFlags flags)

@@ -15,13 +15,28 @@
 #include <QThread>
 #include <QWaitCondition>
 
+#include <QEvent>
+
 #include <atomic>
+#include <vector>
 
 class ServiceBaseData;
 class QtServiceControllerHandler;
 
 // The control the service main function gives itself to start the service.
 constexpr DWORD InternalStartControl = 256;
+
+// A control carried to the main thread, with the ticket its waiter waits for.
+class ControlEvent : public QEvent
+{
+public:
+    ControlEvent(int code, quint64 number)
+        : QEvent(static_cast<QEvent::Type>(QEvent::User + code))
+        , ticket(number)
+    {
+    }
+    const quint64 ticket;
+};
 
 // Shared by the service manager's threads and the main thread for one run.
 struct ServiceRuntimeState {
@@ -36,11 +51,12 @@ struct ServiceRuntimeState {
     QSemaphore handlerReady{0};
     QtServiceControllerHandler* handler = nullptr;
 
-    // Under controlMutex: control events posted and handled so far. A waiter
-    // goes on only when its own event was handled, even when a second
-    // control arrived while the first one waited.
+    // Under controlMutex: tickets of the control events posted so far, and
+    // of those handled and not yet collected by their waiter. Controls
+    // handled nested (a stop inside a start that waits) end out of order, so
+    // a waiter goes on only when its own ticket is there.
     quint64 postedControls = 0;
-    quint64 handledControls = 0;
+    std::vector<quint64> handledTickets;
     // Under controlMutex: the event loop has returned; no control waits.
     bool loopEnded = false;
 
@@ -54,7 +70,12 @@ struct ServiceRuntimeState {
     // has reported its end, so that a control finishing late (the service
     // quit its event loop inside start, say) cannot report a stopped service
     // as running again.
+    // Once stop-pending has been reported, only the end of the stop is: a
+    // control that finishes after it (the start a stop overtook) reports
+    // nothing.
     void reportState(DWORD state);
+    // Running, reported once while the service is still start-pending.
+    void reportStartedEarly();
     // The end of the run: stopped, with the event loop's exit code.
     void reportStopped(int exitCode);
     // Reports the status again unless the service has stopped.
@@ -68,7 +89,8 @@ struct ServiceRuntimeState {
 
 private:
     void reportLocked();
-    bool runEnded = false; // under statusLock
+    bool runEnded = false;    // under statusLock
+    bool stopReported = false; // under statusLock
     friend class RuntimeStateUse;
     friend bool waitForCallbacks(ServiceRuntimeState* state);
     int callbacksInFlight = 0; // under the lock of the process-wide pointer

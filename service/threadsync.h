@@ -34,6 +34,7 @@ inline void releasing([[maybe_unused]] const void* object)
 
 } // namespace threadsync
 
+#include <QDeadlineTimer>
 #include <QMutex>
 #include <QSemaphore>
 #include <QWaitCondition>
@@ -62,12 +63,14 @@ public:
         }
     }
 
-    // Waits on the condition, which lets the mutex go meanwhile.
-    void wait(QWaitCondition& condition)
+    // Waits on the condition, which lets the mutex go meanwhile; false when
+    // the deadline passed first.
+    bool wait(QWaitCondition& condition, QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever))
     {
         threadsync::releasing(&mutex);
-        condition.wait(&mutex);
+        const bool woken = condition.wait(&mutex, deadline);
         threadsync::acquired(&mutex);
+        return woken;
     }
 
 private:

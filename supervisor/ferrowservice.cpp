@@ -26,6 +26,20 @@ constexpr uint kStartupFailureCategory = 1;
 // a Java process that ends by itself yields its own exit code, or this one
 // when that was 0.
 constexpr int kJavaFailedExitCode = 1;
+// Exit code of a stop that had to kill the Java process: not a clean stop.
+constexpr int kJavaKilledExitCode = 2;
+
+// The run's exit code for a Java process that ended by itself. -1 would read
+// as "no application" to the foreground run, and is what Java's exit(-1)
+// gives on Windows; Linux reports the same exit as 255, so both say 255.
+int exitCodeForJavaEnd(int javaExitCode)
+{
+    if (javaExitCode == 0)
+        return kJavaFailedExitCode;
+    if (javaExitCode == -1)
+        return 255;
+    return javaExitCode;
+}
 
 bool isExecOption(const char* argument)
 {
@@ -52,7 +66,7 @@ FerrowService::FerrowService(int argc, char** argv, const QString& name)
     connect(&javaProcess, &QProcess::readyReadStandardError, this, &FerrowService::printStdErrorOut);
     connect(&javaProcess, &QProcess::readyReadStandardOutput, this, &FerrowService::printStdOut);
     connect(&javaProcess, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
-            [this](int exitCode, QProcess::ExitStatus) { frwHasFinished(exitCode); });
+            &FerrowService::javaFinished);
 }
 
 FerrowService::~FerrowService()
@@ -60,7 +74,7 @@ FerrowService::~FerrowService()
     // The slots must not run on a half-destroyed service while the process ends.
     QObject::disconnect(&javaProcess, nullptr, this, nullptr);
     if (javaProcess.state() != QProcess::NotRunning) {
-        javaProcess.kill();
+        javaProcess.killTree();
         javaProcess.waitForFinished(limits.killWaitMs);
     }
 }
@@ -70,16 +84,49 @@ QString FerrowService::programDirectory() const
     return QCoreApplication::applicationDirPath();
 }
 
+int FerrowService::runApplication()
+{
+    const int loopExitCode = QtService<QCoreApplication>::runApplication();
+    return failureExitCode != 0 ? failureExitCode : loopExitCode;
+}
+
 void FerrowService::start()
 {
-    struct StartScope {
-        int& depth;
-        explicit StartScope(int& d) : depth(d) { ++depth; }
-        ~StartScope() { --depth; }
-        StartScope(const StartScope&) = delete;
-        StartScope& operator=(const StartScope&) = delete;
-    } scope(startDepth);
+    runJavaLoop(false);
+}
 
+// The one place that starts Java processes. A restart asked for at any
+// moment (in a start-up wait, in a restart's shut-down wait, while Java
+// runs) is carried out by this loop, never by a start nested in a wait, so
+// any number of restarts leaves the stack as it was.
+void FerrowService::runJavaLoop(bool restartFirst)
+{
+    bool restart = restartFirst;
+    for (;;) {
+        if (restart) {
+            phase = Phase::Restarting;
+            shutdownJava();
+            awaitPreviousJavaEnd();
+        }
+        if (phase == Phase::Stopping || phase == Phase::Failed)
+            return;
+        if (!launchJava())
+            return;
+        if (phase != Phase::RestartRequested)
+            return;
+        restart = true;
+    }
+}
+
+void FerrowService::startRequestedRestart()
+{
+    // A stop that came meanwhile has already ended the restart's Java.
+    if (phase == Phase::RestartRequested)
+        runJavaLoop(true);
+}
+
+bool FerrowService::launchJava()
+{
     QString program = QStringLiteral("java");
     appDirPath = programDirectory();
     QStringList arguments;
@@ -103,6 +150,7 @@ void FerrowService::start()
               << QStringLiteral("-Dio.netty.tryReflectionSetAccessible=true")
               << QStringLiteral("-cp") << archive << QString::fromLatin1(kMainClass);
 
+    phase = Phase::StartingUp;
     javaProcess.setWorkingDirectory(appDirPath);
     javaProcess.setProcessChannelMode(QProcess::SeparateChannels);
     javaProcess.start(program, arguments, QIODevice::ReadWrite);
@@ -110,6 +158,7 @@ void FerrowService::start()
     startupCompleted = false;
     shutdownCompleted = false;
     quitSent = false;
+    javaCrashed = false;
 
     javaRunning = true;
     if (!javaProcess.waitForStarted(limits.processStartTimeoutMs)) {
@@ -117,9 +166,12 @@ void FerrowService::start()
         javaRunning = false;
     } else {
         logMessage(tr("%1 startup java Process ok ").arg(serviceDescription()), LogSuccess, 0, 0);
-        // A stop that arrives meanwhile has shut Java down: nothing is left to wait for.
+        // The service counts as up once a Java process runs, so that a stop
+        // is accepted during the start-up wait and the restarts.
+        reportStarted();
+        // A stop or a restart request ends the wait: both shut this Java down.
         for (int pass = 0; pass < limits.startupWaitPasses && javaRunning && !startupCompleted
-                           && !stopRequested;
+                           && phase == Phase::StartingUp;
              ++pass) {
             waitPass();
         }
@@ -127,8 +179,9 @@ void FerrowService::start()
             javaRunning = true;
     }
 
-    // Start-up cut short by a stop is no failure: the stop has ended the loop.
-    if (!stopRequested && (!javaRunning || shutdownCompleted)) {
+    if (phase != Phase::StartingUp)
+        return true;
+    if (!javaRunning || shutdownCompleted) {
         if (serviceMode) {
             logMessage(tr("Unable to start up service: %1").arg(javaProcess.errorString()), LogError,
                        kStartupFailureEventId, kStartupFailureCategory);
@@ -136,15 +189,26 @@ void FerrowService::start()
             qDebug() << "Unable to start up";
         }
         endEventLoop(kJavaFailedExitCode);
+        return false;
     }
+    phase = Phase::Running;
+    return true;
 }
 
 void FerrowService::stop()
 {
-    stopRequested = true;
+    if (phase == Phase::Stopping) {
+        // Asked again while the first stop still waits: no more waiting.
+        if (javaProcess.state() != QProcess::NotRunning && !shutdownCompleted) {
+            killJava(tr("Service %1 was asked again to stop; its Java process was killed.")
+                         .arg(serviceDescription()));
+            endEventLoop(kJavaKilledExitCode);
+        }
+        return;
+    }
+    phase = Phase::Stopping;
     shutdownJava();
-    // A failure that already ended the loop keeps its exit code.
-    QCoreApplication::exit(failureExitCode);
+    QCoreApplication::quit();
 }
 
 void FerrowService::shutdownJava()
@@ -169,6 +233,9 @@ void FerrowService::shutdownJava()
                 killJava(tr("Service %1 did not shut down within %2 s; its Java process was killed.")
                              .arg(serviceDescription())
                              .arg(limits.stopTimeoutMs / 1000.0));
+                // Only a stop ends the run; a restart goes on with a new Java.
+                if (phase == Phase::Stopping)
+                    endEventLoop(kJavaKilledExitCode);
                 break;
             }
             waitPass();
@@ -188,12 +255,14 @@ void FerrowService::printStdOut()
         logMessage(tr("%1 shutdown completed").arg(serviceDescription()), LogSuccess, 0, 0);
     } else if (text.contains(QLatin1String(kRestartMarker))) {
         logMessage(tr("%1 do restart").arg(serviceDescription()), LogSuccess, 0, 0);
-        // The restart waits and starts a new process on the same process
-        // object: it must not run inside that object's own signal, so it runs
-        // as soon as control is back in an event loop or one of our waits.
-        if (!restartPending) {
-            restartPending = true;
-            QTimer::singleShot(0, this, &FerrowService::restartJava);
+        // In a start-up wait the restart loop is already there to take it; a
+        // restart under way or a stop leaves nothing to do. While Java runs,
+        // the loop is entered from the event loop, never inside this signal.
+        if (phase == Phase::StartingUp) {
+            phase = Phase::RestartRequested;
+        } else if (phase == Phase::Running) {
+            phase = Phase::RestartRequested;
+            QTimer::singleShot(0, this, &FerrowService::startRequestedRestart);
         }
     } else if (!serviceMode) {
         qDebug().noquote() << text;
@@ -209,37 +278,35 @@ void FerrowService::printStdErrorOut()
         qWarning() << "ERROR:" << bytes;
 }
 
+void FerrowService::javaFinished(int exitCode, QProcess::ExitStatus status)
+{
+    javaCrashed = status == QProcess::CrashExit;
+    // What the Java process started goes with it.
+    javaProcess.endLeftovers();
+    frwHasFinished(exitCode);
+}
+
 void FerrowService::frwHasFinished(int exitStatus)
 {
     shutdownCompleted = true;
-    if (exitStatus != 0)
+    if (exitStatus != 0 || javaCrashed)
         javaRunning = false;
-    if (javaExitExpected())
+    if (phase != Phase::Running)
         return;
 
     // The Java application ended on its own while the service runs: the
     // service has nothing left to run, so it ends and says why.
-    const QString text = tr("%1 Java process ended unexpectedly with exit code %2")
-                             .arg(serviceDescription())
-                             .arg(exitStatus);
+    const QString text =
+        javaCrashed ? tr("%1 Java process crashed unexpectedly (exit code %2)")
+                          .arg(serviceDescription())
+                          .arg(exitStatus)
+                    : tr("%1 Java process ended unexpectedly with exit code %2")
+                          .arg(serviceDescription())
+                          .arg(exitStatus);
     logMessage(text, LogError, 0, 0);
     if (!serviceMode)
         qWarning() << "ERROR:" << text;
-    endEventLoop(exitStatus != 0 ? exitStatus : kJavaFailedExitCode);
-}
-
-void FerrowService::restartJava()
-{
-    if (stopRequested) {
-        restartPending = false;
-        return;
-    }
-    shutdownJava();
-    awaitPreviousJavaEnd();
-    restartPending = false;
-    if (stopRequested)
-        return;
-    start();
+    endEventLoop(exitCodeForJavaEnd(exitStatus));
 }
 
 void FerrowService::awaitPreviousJavaEnd()
@@ -270,7 +337,7 @@ void FerrowService::killJava(const QString& reason)
     logMessage(reason, LogError, 0, 0);
     if (!serviceMode)
         qWarning() << "ERROR:" << reason;
-    javaProcess.kill();
+    javaProcess.killTree();
     if (!javaProcess.waitForFinished(limits.killWaitMs)) {
         const QString stuck = tr("%1 Java process could not be ended: %2")
                                   .arg(serviceDescription(), javaProcess.errorString());
@@ -291,12 +358,9 @@ void FerrowService::reportFailure(const QString& text)
 
 void FerrowService::endEventLoop(int exitCode)
 {
+    if (phase != Phase::Stopping)
+        phase = Phase::Failed;
     if (failureExitCode == 0)
         failureExitCode = exitCode;
-    QCoreApplication::exit(exitCode);
-}
-
-bool FerrowService::javaExitExpected() const
-{
-    return startDepth > 0 || quitSent || restartPending || stopRequested;
+    QCoreApplication::exit(failureExitCode);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <QProcess>
 #include <QString>
 
 #include "javaprocess.h"
@@ -20,6 +21,7 @@ public:
     void setLimits(const SupervisorLimits& newLimits) { limits = newLimits; }
 
     void start() override;
+    // A second stop while the first still waits for Java ends it at once.
     void stop() override;
     void shutdownJava();
 
@@ -31,15 +33,30 @@ public slots:
 protected:
     // The directory that holds quillonsvc, quillon.jar and the local runtime.
     virtual QString programDirectory() const;
+    // The event loop's exit code, unless a failure chose one before.
+    int runApplication() override;
 
 private:
-    void restartJava();
+    // What the supervisor is doing with its Java application.
+    enum class Phase {
+        Idle,             // nothing started yet
+        StartingUp,       // a Java process is in its start-up wait
+        Running,          // Java is up; its end would be unexpected
+        RestartRequested, // Java asked for a restart that has not begun
+        Restarting,       // the restart loop shuts the old Java down
+        Stopping,         // a stop came; it wins over every restart
+        Failed,           // the event loop was told to end with a failure
+    };
+
+    void runJavaLoop(bool restartFirst);
+    void startRequestedRestart();
+    bool launchJava();
     void awaitPreviousJavaEnd();
     void waitPass() const;
     void killJava(const QString& reason);
     void reportFailure(const QString& text);
     void endEventLoop(int exitCode);
-    bool javaExitExpected() const;
+    void javaFinished(int exitCode, QProcess::ExitStatus status);
 
     JavaProcess javaProcess;
     QString appDirPath;
@@ -49,12 +66,11 @@ private:
     bool javaRunning = false;
 
     SupervisorLimits limits;
-    // Inside start(): the Java process's end is start-up's own business.
-    int startDepth = 0;
+    Phase phase = Phase::Idle;
     // The quit command went to the current Java process, or it was killed.
     bool quitSent = false;
-    bool restartPending = false;
-    bool stopRequested = false;
-    // Non-zero once the event loop was told to end with a failure.
+    // The current Java process ended by a crash rather than an exit.
+    bool javaCrashed = false;
+    // Non-zero once the run must end with a failure.
     int failureExitCode = 0;
 };

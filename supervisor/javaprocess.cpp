@@ -3,6 +3,7 @@
 JavaProcess::JavaProcess(QObject* parent)
     : QProcess(parent)
 {
+    quillon::platform::keepConsoleSignalsFromChild(*this);
     // Direct connection: the child is bound before anyone hears that it runs.
     connect(this, &QProcess::started, this, &JavaProcess::bindStartedChild, Qt::DirectConnection);
 }
@@ -14,5 +15,20 @@ void JavaProcess::setupChildProcess()
 
 void JavaProcess::bindStartedChild()
 {
-    bound = binding.bindStartedChild(processId());
+    childId = processId();
+    bound = binding.bindStartedChild(childId);
+}
+
+void JavaProcess::killTree()
+{
+    if (childId != 0)
+        binding.endChildTree(childId);
+    kill();
+}
+
+void JavaProcess::endLeftovers()
+{
+    if (childId != 0)
+        binding.endChildTree(childId);
+    childId = 0;
 }

@@ -25,10 +25,12 @@ public:
     bool loopRunningAtStart = false;
     QStringList argumentsAtStart;
     std::function<void()> onStart;
+    std::function<void()> onStop;
     std::function<void()> onApplicationCreated;
     bool createNoApplication = false;
 
     using QtServiceBase::logMessage;
+    void reportStartedForTest() { reportStarted(); }
 
 protected:
     void start() override
@@ -39,7 +41,12 @@ protected:
         if (onStart)
             onStart();
     }
-    void stop() override { record("stop"); }
+    void stop() override
+    {
+        record("stop");
+        if (onStop)
+            onStop();
+    }
     void pause() override { record("pause"); }
     void resume() override { record("resume"); }
     void processCommand(int code) override { record("command " + std::to_string(code)); }

@@ -10,7 +10,9 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -108,6 +110,72 @@ TEST_F(RuntimeTest, StartThenStopReportsEachStateAndTheExitCode)
     }
     EXPECT_EQ(statuses.back().dwWin32ExitCode, 0u);
     EXPECT_EQ(statuses.back().dwServiceSpecificExitCode, 0u);
+}
+
+TEST_F(RuntimeTest, StopOvertakingAStartWakesOnlyItsOwnWaiterAndNoRunningFollows)
+{
+    // start handles events while it waits (as the supervisor's start-up wait
+    // does), so the stop is handled inside it, and start goes on only once
+    // the stop's requester has come back.
+    RecordingService service({QStringLiteral("prog")});
+    std::atomic<bool> stopReturned{false};
+    std::atomic<bool> startStillRan{false};
+    std::atomic<bool> startBegan{false};
+    service.onStart = [&] {
+        startBegan = true;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!stopReturned && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        startStillRan = stopReturned.load();
+    };
+    ServiceRun run(service);
+    run.exec([&] {
+        // The stop comes while start runs, as it does once the service reads
+        // as running from inside start.
+        if (!fakescm::waitForReportedState(SERVICE_START_PENDING, waitMs))
+            return false;
+        for (int i = 0; i < waitMs / 5 && !startBegan; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const bool delivered = fakescm::deliverControl(SERVICE_CONTROL_STOP, waitMs);
+        stopReturned = true;
+        return delivered;
+    });
+    EXPECT_TRUE(startStillRan) << "the stop's requester waited for start to end";
+    EXPECT_EQ(service.calls, (std::vector<std::string>{"start", "stop"}));
+    const auto seen = states(fakescm::reportedStatuses());
+    ASSERT_FALSE(seen.empty());
+    const auto stopPending = std::find(seen.begin(), seen.end(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    ASSERT_NE(stopPending, seen.end()) << ::testing::PrintToString(seen);
+    EXPECT_EQ(std::find(stopPending, seen.end(), static_cast<DWORD>(SERVICE_RUNNING)), seen.end())
+        << ::testing::PrintToString(seen);
+    EXPECT_EQ(seen.front(), static_cast<DWORD>(SERVICE_START_PENDING));
+    EXPECT_EQ(seen.back(), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+TEST_F(RuntimeTest, ServiceReportingItselfStartedRunsBeforeStartReturns)
+{
+    // A stop is accepted once the service says it is up, start still waiting.
+    RecordingService service({QStringLiteral("prog")});
+    std::atomic<bool> stopped{false};
+    service.onStart = [&] {
+        service.reportStartedForTest();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!stopped && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    };
+    service.onStop = [&] { stopped = true; };
+    ServiceRun run(service);
+    run.exec([] {
+        return fakescm::waitForReportedState(SERVICE_RUNNING, waitMs)
+            && QtServiceController(name).stop();
+    });
+    EXPECT_TRUE(stopped);
+    const auto seen = states(fakescm::reportedStatuses());
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen[0], static_cast<DWORD>(SERVICE_START_PENDING));
+    EXPECT_EQ(seen[1], static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(seen[2], static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(seen.back(), static_cast<DWORD>(SERVICE_STOPPED));
 }
 
 TEST_F(RuntimeTest, ServiceQuittingItselfIsReportedStoppedWithItsExitCode)

@@ -4,8 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <csignal>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +32,14 @@ QList<qint64> childrenOf(qint64 parent)
     }
     return children;
 }
+
+// quillonsvc in a process group of its own, as a shell puts a foreground job:
+// a terminal's Ctrl+C goes to the whole group.
+class GroupLeaderProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::setpgid(0, 0); }
+};
 
 } // namespace
 
@@ -59,6 +70,111 @@ protected:
     }
 };
 
+struct StopSignalCase
+{
+    const char* name;
+    int signal;
+    bool toTheGroup;
+};
+
+class StopSignalTest : public QuillonsvcRunTest, public ::testing::WithParamInterface<StopSignalCase>
+{
+};
+
+TEST_P(StopSignalTest, SignalStopsTheForegroundRunAndJavaGetsOnlyTheQuitCommand)
+{
+    // Java answers the quit command; had it got the signal too, it would
+    // have ended without its shut-down marker.
+    script(QStringLiteral("startup;quit;out:quitting;shutdown"));
+    GroupLeaderProcess svc;
+    svc.start(installCopy(), {QStringLiteral("-e")});
+    ASSERT_TRUE(svc.waitForStarted(30000));
+    ASSERT_TRUE(waitUntil([&] { return hasEntry(entry::startupCompleted); }, 90000));
+    const pid_t target = pid_t(svc.processId());
+    ::kill(GetParam().toTheGroup ? -target : target, GetParam().signal);
+    ASSERT_TRUE(svc.waitForFinished(60000));
+    EXPECT_EQ(svc.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(svc.exitCode(), 0) << svc.readAllStandardError().constData();
+    EXPECT_EQ(texts(), (QStringList{entry::startingUp, entry::processOk, entry::startupCompleted,
+                                    entry::goingToShutdown, entry::shutdownCompleted,
+                                    entry::stopped}));
+    EXPECT_TRUE(processGone(standinRun(0).pid));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, StopSignalTest,
+    ::testing::Values(StopSignalCase{"Term", SIGTERM, false}, StopSignalCase{"Hup", SIGHUP, false},
+                      StopSignalCase{"CtrlCToTheGroup", SIGINT, true}),
+    [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
+
+TEST_F(QuillonsvcRunTest, SecondSignalEndsTheForegroundRunAtOnce)
+{
+    // Java ignores the quit command; the stop limit is 20 s.
+    script(QStringLiteral("startup;hang"));
+    QProcess svc;
+    svc.start(installCopy(), {QStringLiteral("-e")});
+    ASSERT_TRUE(svc.waitForStarted(30000));
+    const qint64 java = standinRun(0).pid;
+    ASSERT_TRUE(waitUntil([&] { return hasEntry(entry::startupCompleted); }, 90000));
+    ::kill(pid_t(svc.processId()), SIGTERM);
+    ASSERT_TRUE(waitUntil([&] { return hasEntry(entry::goingToShutdown); }, 30000));
+    ::kill(pid_t(svc.processId()), SIGTERM);
+    ASSERT_TRUE(svc.waitForFinished(15000));
+    EXPECT_EQ(svc.exitCode(), 2);
+    EXPECT_TRUE(hasEntry(QStringLiteral("Service Quillon was asked again to stop; its Java process was killed.")))
+        << texts().join('|').toStdString();
+    EXPECT_TRUE(processGone(java));
+}
+
+TEST_F(QuillonsvcRunTest, ManyRestartsFitInASmallStack)
+{
+    // A Java stand-in of the shell, quick to start: each run but the last asks
+    // for a restart in its start-up wait, the last starts up and waits.
+    constexpr int restarts = 500;
+    constexpr int stackKiB = 256;
+    ASSERT_TRUE(QDir().mkpath(programDir + QStringLiteral("/Java/bin")));
+    QFile java(localRuntimePath());
+    ASSERT_TRUE(java.open(QIODevice::WriteOnly));
+    java.write(QStringLiteral("#!/bin/sh\n"
+                              "count='%1/count'\n"
+                              "n=$(cat \"$count\" 2>/dev/null || echo 0)\n"
+                              "echo $((n + 1)) > \"$count\"\n"
+                              "if [ \"$n\" -lt %2 ]; then echo '###QUILLRESTART###'; read line;"
+                              " echo '###QUILLSHUTDOWNCOMP###'; exit 0; fi\n"
+                              "echo '###QUILLSTARTUPCOMP###'\n"
+                              "read line\n"
+                              "echo '###QUILLSHUTDOWNCOMP###'\n")
+                   .arg(runsDir)
+                   .arg(restarts)
+                   .toUtf8());
+    java.close();
+    ASSERT_TRUE(java.setPermissions(java.permissions() | QFileDevice::ExeOwner));
+
+    QProcess svc;
+    svc.start(QStringLiteral("/bin/sh"),
+              {QStringLiteral("-c"), QStringLiteral("ulimit -s %1 && exec \"$0\" -e").arg(stackKiB),
+               installCopy()});
+    ASSERT_TRUE(svc.waitForStarted(30000));
+    QFile count(runsDir + QStringLiteral("/count"));
+    const bool allRestarted = waitUntil(
+        [&] {
+            if (svc.state() == QProcess::NotRunning || !count.open(QIODevice::ReadOnly))
+                return svc.state() == QProcess::NotRunning;
+            const int runs = count.readAll().trimmed().toInt();
+            count.close();
+            return runs > restarts;
+        },
+        170000)
+        && waitUntil([&] { return hasEntry(entry::startupCompleted); }, 30000);
+    const int restartsSeen = texts().count(entry::doRestart);
+    ::kill(pid_t(svc.processId()), SIGTERM);
+    ASSERT_TRUE(svc.waitForFinished(30000));
+    EXPECT_TRUE(allRestarted);
+    EXPECT_EQ(restartsSeen, restarts);
+    EXPECT_EQ(svc.exitStatus(), QProcess::NormalExit) << "crashed after " << restartsSeen << " restarts";
+    EXPECT_EQ(svc.exitCode(), 0);
+}
+
 TEST_F(QuillonsvcRunTest, FailedStartEndsTheProgramWithAnErrorCode)
 {
     script(QStringLiteral("exit:3"));
@@ -75,6 +191,15 @@ TEST_F(QuillonsvcRunTest, JavaEndingOnItsOwnEndsTheProgramWithItsExitCode)
     EXPECT_TRUE(standardError.contains(
         "ERROR: \"Quillon Java process ended unexpectedly with exit code 5\"\n"))
         << standardError.constData();
+}
+
+TEST_F(QuillonsvcRunTest, JavaExitCodeMinusOneIsNoFailureToRun)
+{
+    // -1 is the foreground run's "no application"; Java's -1 must not read so.
+    script(QStringLiteral("startup;sleep:300;exit:-1"));
+    QByteArray standardError;
+    EXPECT_EQ(runToEnd(installCopy(), standardError), 255);
+    EXPECT_FALSE(standardError.contains("could not be executed")) << standardError.constData();
 }
 
 TEST_F(QuillonsvcRunTest, SampleApplicationStartsInTheProgramDirectory)

@@ -4,9 +4,11 @@
 #include "supervisor_fixture.h"
 
 #include <QFile>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <csignal>
+#include <cstdio>
 
 namespace {
 
@@ -53,6 +55,30 @@ TEST_F(SampleApplicationTest, ForegroundRunShowsTheLinesBeforeTheStartUpMarker)
     const QString console = QString::fromUtf8(svc.readAllStandardError());
     expectStartingLines(console, QFileInfo(QFileInfo(QStringLiteral(QUILLONSVC_PATH)).absolutePath())
                                      .canonicalFilePath());
+}
+
+TEST_F(SampleApplicationTest, SigtermShutsTheSampleApplicationDownAndEndsWithZero)
+{
+    QProcess svc;
+    svc.start(QStringLiteral(QUILLONSVC_PATH), {QStringLiteral("-e")});
+    ASSERT_TRUE(svc.waitForStarted(30000));
+    ASSERT_TRUE(waitUntil([&] { return hasEntry(entry::startupCompleted); }, 90000))
+        << svc.readAllStandardError().constData();
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    ::kill(pid_t(svc.processId()), SIGTERM);
+    ASSERT_TRUE(svc.waitForFinished(60000));
+    // A figure for the reader, not a limit.
+    std::printf("SIGTERM to exit with the sample application: %lld ms\n",
+                static_cast<long long>(sinceSignal.elapsed()));
+    EXPECT_EQ(svc.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(svc.exitCode(), 0);
+    const QString console = QString::fromUtf8(svc.readAllStandardError());
+    EXPECT_TRUE(console.contains(QLatin1String("Quillon sample application shutting down")))
+        << console.toStdString();
+    const QStringList all = texts();
+    EXPECT_EQ(all.mid(all.size() - 3),
+              (QStringList{entry::goingToShutdown, entry::shutdownCompleted, entry::stopped}));
 }
 
 TEST_F(SampleApplicationTest, StopShowsTheShutDownLineBeforeTheShutDownMarker)

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <chrono>
 #include <cstdlib>
 
 namespace {
@@ -132,11 +133,28 @@ TEST_F(StartupTest, ExitWithAnErrorCodeBeforeTheMarkerFailsAtOnce)
 
 TEST_F(StartupTest, ExitWithZeroBeforeTheMarkerFailsAfterTheWait)
 {
-    script(QStringLiteral("exit:0"));
+    script(QStringLiteral("stamp:exit;exit:0"));
     SupervisorLimits limits = testLimits();
-    limits.startupWaitPasses = 400;
+    limits.startupWaitPasses = 800;
     makeService(Mode::Console, limits);
+    // Java's System.nanoTime and steady_clock both read the monotonic clock.
+    const auto monotonicMs = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    const qint64 beforeRun = monotonicMs();
     EXPECT_EQ(run(), 1);
+    const qint64 ended = monotonicMs();
+    QFile stamp(runsDir + QStringLiteral("/exit"));
+    ASSERT_TRUE(stamp.open(QIODevice::ReadOnly));
+    const qint64 exited = stamp.readAll().trimmed().toLongLong() / 1000000;
+
+    // Every pass sleeps, so the whole wait, begun before Java ran, lasts at
+    // least this long; a wait cut short by the exit ends just after it.
+    const qint64 wholeWaitMs = qint64(limits.startupWaitPasses) * limits.passSleepMs;
+    ASSERT_LT(exited - beforeRun, wholeWaitMs) << "Java took longer to exit than the whole wait";
+    EXPECT_GE(ended - beforeRun, wholeWaitMs) << "ended " << ended - exited << " ms after Java's exit";
     EXPECT_EQ(messageTexts(QtDebugMsg), QStringList{QStringLiteral("Unable to start up")});
     EXPECT_FALSE(hasEntry(entry::startupCompleted));
 }

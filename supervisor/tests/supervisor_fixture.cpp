@@ -146,7 +146,7 @@ int SupervisorTest::run(const std::function<void()>& afterStart)
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
     watchdog.start(150000);
-    return QCoreApplication::exec();
+    return current->runApplication();
 }
 
 bool SupervisorTest::waitUntil(const std::function<bool()>& condition, int timeoutMs)
@@ -229,6 +229,14 @@ bool SupervisorTest::processGone(qint64 pid, int timeoutMs)
             return close >= 0 && fields.mid(close + 2, 1) == "Z";
         },
         timeoutMs);
+}
+
+qint64 SupervisorTest::spawnedBy(int run) const
+{
+    QFile file(runsDir + QStringLiteral("/spawned-%1").arg(run));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    return file.readAll().trimmed().toLongLong();
 }
 
 QStringList SupervisorTest::commandLine(qint64 pid)

@@ -36,11 +36,24 @@ class TestService : public FerrowService
 public:
     TestService(int argc, char** argv, const QString& programDir);
 
+    // The event loop as the service framework runs it.
+    using FerrowService::runApplication;
+
+    // Where the stack stood at each start of a Java process (the program
+    // directory is looked up once per start), innermost frame of ours.
+    std::vector<quintptr> launchFrames() const { return frames; }
+
 protected:
-    QString programDirectory() const override { return dir; }
+    QString programDirectory() const override
+    {
+        const char here = 0;
+        frames.push_back(reinterpret_cast<quintptr>(&here));
+        return dir;
+    }
 
 private:
     QString dir;
+    mutable std::vector<quintptr> frames;
 };
 
 enum class Mode { Console, Service };
@@ -82,6 +95,8 @@ protected:
     // Waits for the stand-in's run record (0 = the first run).
     StandinRun standinRun(int run) const;
     static bool processGone(qint64 pid, int timeoutMs = 30000);
+    // The process a run started with "spawn:" (0 when there is none yet).
+    qint64 spawnedBy(int run) const;
     // The command line of a running process, argv[0] first.
     static QStringList commandLine(qint64 pid);
 

@@ -3,9 +3,14 @@
 // happen: in the child between its creation and the start of the new program
 // (Linux), or in the parent once the child exists (Windows). Callers invoke
 // both hooks; each system acts in the one that fits it.
+//
+// The child and what it starts form one group (a process group of its own on
+// Linux, the binding's job object on Windows) that can be ended at once.
 #pragma once
 
 #include <cstdint>
+
+class QProcess;
 
 namespace quillon::platform {
 
@@ -26,8 +31,17 @@ public:
     // false when the child could not be bound.
     bool bindStartedChild(std::int64_t processId) noexcept;
 
+    // Ends the child with this id, if it still runs, and every process of its
+    // group. After the child has ended, ends what it left behind.
+    void endChildTree(std::int64_t processId) noexcept;
+
 private:
     std::intptr_t owner_;
 };
+
+// Keeps the console's stop signals (a terminal's Ctrl+C, console control
+// events) from the processes this QProcess starts: they go to this program
+// alone, which passes a stop on in its own way.
+void keepConsoleSignalsFromChild(QProcess& process);
 
 } // namespace quillon::platform

@@ -1,5 +1,7 @@
 #include "platform/child_lifetime.h"
 
+#include <QProcess>
+
 #include <windows.h>
 
 namespace quillon::platform {
@@ -44,6 +46,22 @@ bool ChildLifetimeBinding::bindStartedChild(std::int64_t processId) noexcept
     const BOOL assigned = ::AssignProcessToJobObject(reinterpret_cast<HANDLE>(owner_), child);
     ::CloseHandle(child);
     return assigned != FALSE;
+}
+
+void ChildLifetimeBinding::endChildTree(std::int64_t) noexcept
+{
+    // The job holds the child and what it started, and nothing else.
+    if (owner_ != 0)
+        ::TerminateJobObject(reinterpret_cast<HANDLE>(owner_), 1);
+}
+
+void keepConsoleSignalsFromChild(QProcess& process)
+{
+    // A console of its own, without a window: the child gets none of the
+    // control events (Ctrl+C, Ctrl+Break, close) of ours.
+    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments* arguments) {
+        arguments->flags |= CREATE_NEW_PROCESS_GROUP | CREATE_NO_WINDOW;
+    });
 }
 
 } // namespace quillon::platform

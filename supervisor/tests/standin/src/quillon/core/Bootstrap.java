@@ -30,7 +30,10 @@ import java.util.List;
  *   flood:BYTES  BYTES bytes of 64-byte numbered lines in 64 KiB writes
  *   exit:CODE    end with that exit code
  *   stamp:NAME   write System.nanoTime() (the monotonic clock) to the file NAME
- *                in QUILLON_STANDIN_DIR, for benchmarks
+ *                in QUILLON_STANDIN_DIR
+ *   spawn:CMD    start the program CMD (words split at blanks) with no standard
+ *                input or output, and write its process id to the file
+ *                spawned-N (N = this run) in QUILLON_STANDIN_DIR
  * In TEXT, "\n" stands for a line feed. A script that runs out ends with code 0.
  *
  * QUILLON_STANDIN_DIR, when set, gets a file run-N per run holding the process
@@ -45,6 +48,7 @@ public final class Bootstrap {
 
     public static void main(String[] args) throws Exception {
         int run = recordRun(args);
+        currentRun = run;
         String all = System.getenv("QUILLON_STANDIN");
         if (all == null || all.isEmpty()) {
             all = "out:stand-in starting;startup;quit;shutdown";
@@ -74,6 +78,7 @@ public final class Bootstrap {
             case "flood": flood(Long.parseLong(arg)); break;
             case "exit": System.exit(Integer.parseInt(arg)); break;
             case "stamp": stamp(arg); break;
+            case "spawn": spawn(arg); break;
             case "": break;
             default: throw new IllegalArgumentException("unknown step: " + step);
         }
@@ -140,6 +145,19 @@ public final class Bootstrap {
         String dir = System.getenv("QUILLON_STANDIN_DIR");
         Files.write(new File(dir, name).toPath(),
                 Long.toString(now).getBytes(StandardCharsets.UTF_8));
+    }
+
+    private static int currentRun;
+
+    private static void spawn(String command) throws IOException {
+        Process child = new ProcessBuilder(command.split(" "))
+                .redirectInput(ProcessBuilder.Redirect.from(new File("/dev/null")))
+                .redirectOutput(ProcessBuilder.Redirect.DISCARD)
+                .redirectError(ProcessBuilder.Redirect.DISCARD)
+                .start();
+        String dir = System.getenv("QUILLON_STANDIN_DIR");
+        Files.write(new File(dir, "spawned-" + currentRun).toPath(),
+                Long.toString(child.pid()).getBytes(StandardCharsets.UTF_8));
     }
 
     private static int recordRun(String[] args) throws IOException {
