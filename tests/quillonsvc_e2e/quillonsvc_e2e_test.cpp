@@ -254,6 +254,20 @@ protected:
         return texts;
     }
 
+    // The service reports running as soon as its JVM is up; the cycle
+    // below is meant to begin once the application has said it started.
+    bool waitForEntry(const std::string& text)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const auto texts = eventTexts();
+            if (std::find(texts.begin(), texts.end(), text) != texts.end())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
     void installAndStart(long& service, long& java)
     {
         ASSERT_EQ(run({"-i"}).exitCode, 0);
@@ -322,6 +336,7 @@ TEST_F(QuillonsvcEndToEnd, InstallRunCommandPauseStopAndRemove)
     ASSERT_GT(service, 0);
     const long java = waitForJava(service);
     ASSERT_GT(java, 0) << "no JVM behind the service";
+    ASSERT_TRUE(waitForEntry("Quillon startup completed"));
 
     o = run({"-c", "5"});
     EXPECT_EQ(o.exitCode, 0);
