@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillon::fuzz {
 
@@ -48,6 +49,16 @@ inline void expectEqual(std::string_view actual, std::string_view expected, cons
         printBytes("reference", expected);
         mismatch(what);
     }
+}
+
+// A list of strings as one text, each in brackets, so that two lists
+// compare with expectEqual and a mismatch shows where the parts differ.
+inline std::string bracketed(const std::vector<std::string>& parts)
+{
+    std::string text;
+    for (const std::string& part : parts)
+        text += "[" + part + "]";
+    return text;
 }
 
 } // namespace quillon::fuzz

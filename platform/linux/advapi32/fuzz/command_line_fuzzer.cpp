@@ -15,6 +15,7 @@
 
 namespace {
 
+using quillon::fuzz::bracketed;
 using quillon::fuzz::expectEqual;
 using Parts = std::vector<std::string>;
 
@@ -147,14 +148,6 @@ std::string quoted(const std::string& argument)
     return out;
 }
 
-std::string show(const Parts& parts)
-{
-    std::string text;
-    for (const std::string& part : parts)
-        text += "[" + part + "]";
-    return text;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -163,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Parts parts = quillon::advapi32::splitCommandLine(line);
     const Parts reference = referenceSplit(line);
     if (parts != reference)
-        expectEqual(show(parts), show(reference), "splitCommandLine against the reference");
+        expectEqual(bracketed(parts), bracketed(reference), "splitCommandLine against the reference");
 
     // A program (no quotes: the rules have no way to write one) and
     // arguments, written as a service's binary path.
@@ -180,6 +173,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const Parts back = quillon::advapi32::splitCommandLine(commandLine);
     if (back != written)
-        expectEqual(show(back), show(written), "splitCommandLine of a written command line");
+        expectEqual(bracketed(back), bracketed(written), "splitCommandLine of a written command line");
     return 0;
 }

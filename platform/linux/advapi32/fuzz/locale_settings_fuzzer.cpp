@@ -12,6 +12,7 @@
 namespace {
 
 using quillon::fuzz::expect;
+using quillon::fuzz::bracketed;
 using quillon::fuzz::expectEqual;
 using Settings = std::vector<std::string>;
 
@@ -93,14 +94,6 @@ Settings referenceParse(std::string_view text)
     return settings;
 }
 
-std::string show(const Settings& settings)
-{
-    std::string text;
-    for (const std::string& s : settings)
-        text += "[" + s + "]";
-    return text;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -109,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Settings settings = quillon::advapi32::parseLocaleSettings(input);
     const Settings reference = referenceParse(input);
     if (settings != reference)
-        expectEqual(show(settings), show(reference), "parseLocaleSettings against the reference");
+        expectEqual(bracketed(settings), bracketed(reference), "parseLocaleSettings against the reference");
     std::vector<std::string> names;
     for (const std::string& entry : settings) {
         const std::size_t equals = entry.find('=');
