@@ -1,6 +1,6 @@
-#include "eventlogwriter.h"
+#include "eventlogwriter_p.h"
 
-#include "servicemanagerapi.h"
+#include "servicemanagerapi_p.h"
 
 void writeEventLogEntry(const QString& source, WORD type, WORD category, DWORD eventId,
                         const QString& message, const QByteArray& data)

@@ -3,9 +3,9 @@
 // the program (signals, console control events) run the service's stop, as a
 // stop control would; a second one calls stop again, which a service may
 // take as "at once".
-#include "localarguments.h"
-#include "servicebasedata.h"
-#include "serviceruntime.h"
+#include "localarguments_p.h"
+#include "servicebase_p.h"
+#include "serviceruntime_p.h"
 
 #include "platform/console_stop_requests.h"
 

@@ -1,8 +1,8 @@
 // The thread that sits in the service manager's dispatcher.
-#include "eventlogwriter.h"
-#include "serviceruntime.h"
-#include "servicemanagerapi.h"
-#include "threadsync.h"
+#include "eventlogwriter_p.h"
+#include "serviceruntime_p.h"
+#include "servicemanagerapi_p.h"
+#include "threadsync_p.h"
 
 #include "platform/system_error_text.h"
 

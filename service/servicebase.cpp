@@ -1,8 +1,8 @@
 #include "servicebase.h"
 
-#include "eventlogwriter.h"
-#include "servicebasedata.h"
-#include "servicemanagerapi.h"
+#include "eventlogwriter_p.h"
+#include "servicebase_p.h"
+#include "servicemanagerapi_p.h"
 
 #include <QtGlobal>
 

@@ -1,7 +1,7 @@
 #include "servicecontroller.h"
 
-#include "schandle.h"
-#include "servicemanagerapi.h"
+#include "schandle_p.h"
+#include "servicemanagerapi_p.h"
 
 #include "platform/system_error_text.h"
 

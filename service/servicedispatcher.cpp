@@ -1,6 +1,6 @@
 // The command-line dispatcher: element 1 of the arguments picks one action.
 #include "servicebase.h"
-#include "servicebasedata.h"
+#include "servicebase_p.h"
 
 #include "platform/system_error_text.h"
 #include "platform/win32_base.h"

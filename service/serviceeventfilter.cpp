@@ -1,4 +1,4 @@
-#include "serviceruntime.h"
+#include "serviceruntime_p.h"
 
 #include "platform/win32_message.h"
 

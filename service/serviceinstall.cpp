@@ -1,7 +1,7 @@
 // Creating the service entry, and the executable path it registers.
-#include "schandle.h"
-#include "servicebasedata.h"
-#include "servicemanagerapi.h"
+#include "schandle_p.h"
+#include "servicebase_p.h"
+#include "servicemanagerapi_p.h"
 
 #include "platform/win32_base.h"
 

@@ -1,4 +1,4 @@
-#include "servicemanagerapi.h"
+#include "servicemanagerapi_p.h"
 
 #include "platform/service_api_library.h"
 

@@ -1,11 +1,11 @@
 // The service run under the service manager: the main thread's part, the
 // service main function, the control handler and the control events.
-#include "serviceruntime.h"
+#include "serviceruntime_p.h"
 
-#include "localarguments.h"
-#include "servicebasedata.h"
-#include "servicemanagerapi.h"
-#include "threadsync.h"
+#include "localarguments_p.h"
+#include "servicebase_p.h"
+#include "servicemanagerapi_p.h"
+#include "threadsync_p.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // The controller and install, against the service manager stand-in, which
 // shows every argument passed and every handle left open.
 #include "fake_fixture.h"
-#include "servicebasedata.h"
+#include "servicebase_p.h"
 #include "servicecontroller.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The command-line dispatcher: every option form, its texts and exit codes,
 // with the service manager stand-in.
 #include "fake_fixture.h"
-#include "servicebasedata.h"
+#include "servicebase_p.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // logMessage through the real event log layer, read back from the log file
 // it keeps for the event source.
 #include "recording_service.h"
-#include "servicemanagerapi.h"
+#include "servicemanagerapi_p.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "fake_scm.h"
 #include "recording_service.h"
-#include "servicemanagerapi.h"
+#include "servicemanagerapi_p.h"
 
 #include <gtest/gtest.h>
 

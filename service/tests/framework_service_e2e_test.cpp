@@ -1,7 +1,7 @@
 // The program as an installed service, between separate processes, with the
 // real service manager layer: install, console launch, status, controls,
 // stop and removal.
-#include "program_run.h"
+#include "program_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -9,24 +9,28 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QThread>
 
 #include <string>
+#include <vector>
 
 namespace {
 
 const QString program = QStringLiteral(TEST_SERVICE_PATH);
 const QString stateDir = QStringLiteral(QUILLON_TEST_BINARY_DIR "/e2e-test-state");
 
-ProcessOutcome runProgram(const QString& executable, const QStringList& arguments, const QString& serviceName)
+using quillon::testing::ProgramOutcome;
+
+ProgramOutcome runProgram(const QString& executable, const QStringList& arguments, const QString& serviceName)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QUILLON_STATE_DIR"), stateDir);
-    environment.insert(QStringLiteral("QUILLON_TEST_SERVICE_NAME"), serviceName);
-    environment.remove(QStringLiteral("QUILLON_TEST_EXIT_CODE"));
-    return ::runProgram(executable, arguments, environment);
+    quillon::testing::ProgramOptions options;
+    options.set = {{"QUILLON_STATE_DIR", stateDir.toStdString()},
+                   {"QUILLON_TEST_SERVICE_NAME", serviceName.toStdString()}};
+    options.unset = {"QUILLON_TEST_EXIT_CODE"};
+    std::vector<std::string> argv {executable.toStdString()};
+    for (const QString& argument : arguments)
+        argv.push_back(argument.toStdString());
+    return quillon::testing::runProgram(argv, options);
 }
 
 std::string versionText(const QString& name, const QString& executable, bool installed, bool running)
@@ -113,7 +117,7 @@ TEST_F(FrameworkServiceEndToEnd, InstallStartControlStopUninstall)
     runProgram(program, {QStringLiteral("-t")}, name);
     runProgram(program, {QStringLiteral("-u")}, name);
 
-    ProcessOutcome outcome = runProgram(program, {QStringLiteral("-i")}, name);
+    ProgramOutcome outcome = runProgram(program, {QStringLiteral("-i")}, name);
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(outcome.out, "The service QuillonE2E has been installed under: " + program.toStdString() + "\n");
     EXPECT_EQ(registryValue(name, QStringLiteral("type")), QStringLiteral("272")); // 0x110
@@ -190,7 +194,7 @@ TEST_F(FrameworkServiceEndToEnd, PathWithASpaceIsRegisteredQuotedAndStillStarts)
     runProgram(copy, {QStringLiteral("-t")}, name);
     runProgram(copy, {QStringLiteral("-u")}, name);
 
-    ProcessOutcome outcome = runProgram(copy, {QStringLiteral("-i")}, name);
+    ProgramOutcome outcome = runProgram(copy, {QStringLiteral("-i")}, name);
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
     // The message shows the plain path; the entry holds it in quotes.
     EXPECT_EQ(outcome.out, "The service QuillonE2ESpace has been installed under: " + copy.toStdString() + "\n");
@@ -218,7 +222,7 @@ TEST_F(FrameworkServiceEndToEnd, AccountRulesReachTheRegistry)
     };
     for (const auto& c : cases) {
         runProgram(program, {QStringLiteral("-u")}, name);
-        const ProcessOutcome outcome = runProgram(program, c.arguments, name);
+        const ProgramOutcome outcome = runProgram(program, c.arguments, name);
         const std::string label = c.arguments.join(' ').toStdString();
         EXPECT_EQ(outcome.exitCode, 0) << label << outcome.err;
         EXPECT_EQ(registryValue(name, QStringLiteral("type")), QString::fromLatin1(c.type)) << label;

@@ -1,15 +1,14 @@
 // The program as a process: exit codes, console texts and arguments, with
 // the real service manager layer beside it in a state directory of its own.
-#include "program_run.h"
+#include "program_runner.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -22,15 +21,20 @@ QString stateDirectory()
     return dir;
 }
 
-ProcessOutcome runProgram(const QStringList& arguments, const QString& serviceName,
+using quillon::testing::ProgramOutcome;
+
+ProgramOutcome runProgram(const QStringList& arguments, const QString& serviceName,
                           const QList<QPair<QString, QString>>& extraEnvironment = {})
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QUILLON_STATE_DIR"), stateDirectory());
-    environment.insert(QStringLiteral("QUILLON_TEST_SERVICE_NAME"), serviceName);
+    quillon::testing::ProgramOptions options;
+    options.set = {{"QUILLON_STATE_DIR", stateDirectory().toStdString()},
+                   {"QUILLON_TEST_SERVICE_NAME", serviceName.toStdString()}};
     for (const auto& [key, value] : extraEnvironment)
-        environment.insert(key, value);
-    return ::runProgram(program, arguments, environment);
+        options.set.emplace_back(key.toStdString(), value.toStdString());
+    std::vector<std::string> argv {program.toStdString()};
+    for (const QString& argument : arguments)
+        argv.push_back(argument.toStdString());
+    return quillon::testing::runProgram(argv, options);
 }
 
 // Exit codes as the shell sees them: -1 and -4 are 255 and 252.
@@ -39,7 +43,7 @@ constexpr int exitMinus4 = 252;
 
 TEST(ServiceProcess, HelpNamesTheProgram)
 {
-    const ProcessOutcome outcome = runProgram({QStringLiteral("-h")}, QStringLiteral("QuillonProcHelp"));
+    const ProgramOutcome outcome = runProgram({QStringLiteral("-h")}, QStringLiteral("QuillonProcHelp"));
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(outcome.err, "");
     EXPECT_EQ(outcome.out.rfind("\n" + program.toStdString() + " -[i|u|e|s|v|h]\n", 0), 0u) << outcome.out;
@@ -53,7 +57,7 @@ TEST(ServiceProcess, ExecRunsInTheForegroundWithTheArgumentsAfterTheOption)
         int exitCode;
     } cases[] = {{"0", 0}, {"3", 3}};
     for (const auto& c : cases) {
-        const ProcessOutcome outcome =
+        const ProgramOutcome outcome =
             runProgram({QStringLiteral("-exec"), QStringLiteral("one"), QStringLiteral("-t")},
                        QStringLiteral("QuillonProcExec"), {{QStringLiteral("QUILLON_TEST_EXIT_CODE"), c.code}});
         EXPECT_EQ(outcome.exitCode, c.exitCode);
@@ -66,7 +70,7 @@ TEST(ServiceProcess, UnknownFormsRunTheServiceWhichIsNotInstalled)
 {
     const QStringList cases[] = {{}, {"-I"}, {"--exec"}, {"/e"}, {"-Help"}, {"other", "-install"}};
     for (const QStringList& arguments : cases) {
-        const ProcessOutcome outcome = runProgram(arguments, QStringLiteral("QuillonProcRun"));
+        const ProgramOutcome outcome = runProgram(arguments, QStringLiteral("QuillonProcRun"));
         EXPECT_EQ(outcome.exitCode, exitMinus4) << arguments.join(' ').toStdString();
         EXPECT_EQ(outcome.out, "");
         EXPECT_EQ(outcome.err, "The service QuillonProcRun could not start\n");
@@ -95,7 +99,7 @@ TEST(ServiceProcess, OptionsForAServiceThatIsNotInstalled)
         {{"-command", "12"}, 0, "", ""},
     };
     for (const auto& c : cases) {
-        const ProcessOutcome outcome = runProgram(c.arguments, name);
+        const ProgramOutcome outcome = runProgram(c.arguments, name);
         const std::string label = c.arguments.join(' ').toStdString();
         EXPECT_EQ(outcome.exitCode, c.exitCode) << label;
         EXPECT_EQ(outcome.out, c.out) << label;
@@ -109,7 +113,7 @@ TEST(ServiceProcess, OptionsForAServiceThatIsNotInstalled)
 TEST(ServiceProcess, NameChecksWarnAndCorrectTheName)
 {
     const QString longName(300, QLatin1Char('q'));
-    ProcessOutcome outcome = runProgram({QStringLiteral("-v")}, longName);
+    ProgramOutcome outcome = runProgram({QStringLiteral("-v")}, longName);
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_NE(outcome.err.find("QtService: 'name' is longer than 255 characters."), std::string::npos);
     EXPECT_EQ(outcome.out.rfind("The service\n\t" + std::string(255, 'q') + "\n\t", 0), 0u);

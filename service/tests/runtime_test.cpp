@@ -4,7 +4,7 @@
 // its own, as the real one does.
 #include "fake_fixture.h"
 #include "servicecontroller.h"
-#include "serviceruntime.h"
+#include "serviceruntime_p.h"
 
 #include "platform/win32_message.h"
 

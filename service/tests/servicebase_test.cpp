@@ -1,7 +1,7 @@
 // The service base: name checks, arguments, the instance and the event log
 // writer, seen through the service manager stand-in.
 #include "fake_fixture.h"
-#include "servicemanagerapi.h"
+#include "servicemanagerapi_p.h"
 
 #include <QByteArray>
 

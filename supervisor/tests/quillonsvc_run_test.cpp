@@ -1,14 +1,20 @@
 // quillonsvc itself, run in the foreground as a child process.
+#include "program_runner.h"
 #include "supervisor_fixture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QElapsedTimer>
-#include <QProcess>
+#include <chrono>
 #include <csignal>
 #include <string>
 #include <unistd.h>
+
+using quillon::testing::ProgramOptions;
+using quillon::testing::ProgramOutcome;
+using quillon::testing::RunningProgram;
+using quillon::testing::runProgram;
 
 namespace {
 
@@ -33,14 +39,6 @@ QList<qint64> childrenOf(qint64 parent)
     return children;
 }
 
-// quillonsvc in a process group of its own, as a shell puts a foreground job:
-// a terminal's Ctrl+C goes to the whole group.
-class GroupLeaderProcess : public QProcess
-{
-protected:
-    void setupChildProcess() override { ::setpgid(0, 0); }
-};
-
 } // namespace
 
 class QuillonsvcRunTest : public SupervisorTest
@@ -60,13 +58,11 @@ protected:
 
     int runToEnd(const QString& program, QByteArray& standardError)
     {
-        QProcess svc;
-        svc.start(program, {QStringLiteral("-e")});
-        EXPECT_TRUE(svc.waitForStarted(30000));
-        svc.closeWriteChannel();
-        EXPECT_TRUE(svc.waitForFinished(120000));
-        standardError = svc.readAllStandardError();
-        return svc.exitCode();
+        ProgramOptions options;
+        options.closeInput = true;
+        const ProgramOutcome outcome = runProgram({program.toStdString(), "-e"}, options);
+        standardError = QByteArray::fromStdString(outcome.err);
+        return outcome.exitCode;
     }
 };
 
@@ -86,15 +82,14 @@ TEST_P(StopSignalTest, SignalStopsTheForegroundRunAndJavaGetsOnlyTheQuitCommand)
     // Java answers the quit command; had it got the signal too, it would
     // have ended without its shut-down marker.
     script(QStringLiteral("startup;quit;out:quitting;shutdown"));
-    GroupLeaderProcess svc;
-    svc.start(installCopy(), {QStringLiteral("-e")});
-    ASSERT_TRUE(svc.waitForStarted(30000));
+    ProgramOptions options;
+    options.ownProcessGroup = true;
+    RunningProgram svc({installCopy().toStdString(), "-e"}, options);
+    ASSERT_TRUE(svc.started());
     ASSERT_TRUE(waitUntil([&] { return hasEntry(entry::startupCompleted); }, 90000));
-    const pid_t target = pid_t(svc.processId());
-    ::kill(GetParam().toTheGroup ? -target : target, GetParam().signal);
-    ASSERT_TRUE(svc.waitForFinished(60000));
-    EXPECT_EQ(svc.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(svc.exitCode(), 0) << svc.readAllStandardError().constData();
+    svc.signal(GetParam().signal, GetParam().toTheGroup);
+    ASSERT_TRUE(svc.waitForEnd(std::chrono::seconds(60)));
+    EXPECT_EQ(svc.exitCode(), 0) << svc.standardError();
     EXPECT_EQ(texts(), (QStringList{entry::startingUp, entry::processOk, entry::startupCompleted,
                                     entry::goingToShutdown, entry::shutdownCompleted,
                                     entry::stopped}));
@@ -111,15 +106,14 @@ TEST_F(QuillonsvcRunTest, SecondSignalEndsTheForegroundRunAtOnce)
 {
     // Java ignores the quit command; the stop limit is 20 s.
     script(QStringLiteral("startup;hang"));
-    QProcess svc;
-    svc.start(installCopy(), {QStringLiteral("-e")});
-    ASSERT_TRUE(svc.waitForStarted(30000));
+    RunningProgram svc({installCopy().toStdString(), "-e"});
+    ASSERT_TRUE(svc.started());
     const qint64 java = standinRun(0).pid;
     ASSERT_TRUE(waitUntil([&] { return hasEntry(entry::startupCompleted); }, 90000));
-    ::kill(pid_t(svc.processId()), SIGTERM);
+    svc.signal(SIGTERM);
     ASSERT_TRUE(waitUntil([&] { return hasEntry(entry::goingToShutdown); }, 30000));
-    ::kill(pid_t(svc.processId()), SIGTERM);
-    ASSERT_TRUE(svc.waitForFinished(15000));
+    svc.signal(SIGTERM);
+    ASSERT_TRUE(svc.waitForEnd(std::chrono::seconds(15)));
     EXPECT_EQ(svc.exitCode(), 2);
     EXPECT_TRUE(hasEntry(QStringLiteral("Service Quillon was asked again to stop; its Java process was killed.")))
         << texts().join('|').toStdString();
@@ -150,16 +144,14 @@ TEST_F(QuillonsvcRunTest, ManyRestartsFitInASmallStack)
     java.close();
     ASSERT_TRUE(java.setPermissions(java.permissions() | QFileDevice::ExeOwner));
 
-    QProcess svc;
-    svc.start(QStringLiteral("/bin/sh"),
-              {QStringLiteral("-c"), QStringLiteral("ulimit -s %1 && exec \"$0\" -e").arg(stackKiB),
-               installCopy()});
-    ASSERT_TRUE(svc.waitForStarted(30000));
+    const QString shell = QStringLiteral("ulimit -s %1 && exec \"$0\" -e").arg(stackKiB);
+    RunningProgram svc({"/bin/sh", "-c", shell.toStdString(), installCopy().toStdString()});
+    ASSERT_TRUE(svc.started());
     QFile count(runsDir + QStringLiteral("/count"));
     const bool allRestarted = waitUntil(
         [&] {
-            if (svc.state() == QProcess::NotRunning || !count.open(QIODevice::ReadOnly))
-                return svc.state() == QProcess::NotRunning;
+            if (!svc.running() || !count.open(QIODevice::ReadOnly))
+                return !svc.running();
             const int runs = count.readAll().trimmed().toInt();
             count.close();
             return runs > restarts;
@@ -167,12 +159,11 @@ TEST_F(QuillonsvcRunTest, ManyRestartsFitInASmallStack)
         170000)
         && waitUntil([&] { return hasEntry(entry::startupCompleted); }, 30000);
     const int restartsSeen = texts().count(entry::doRestart);
-    ::kill(pid_t(svc.processId()), SIGTERM);
-    ASSERT_TRUE(svc.waitForFinished(30000));
+    svc.signal(SIGTERM);
+    ASSERT_TRUE(svc.waitForEnd(std::chrono::seconds(30)));
     EXPECT_TRUE(allRestarted);
     EXPECT_EQ(restartsSeen, restarts);
-    EXPECT_EQ(svc.exitStatus(), QProcess::NormalExit) << "crashed after " << restartsSeen << " restarts";
-    EXPECT_EQ(svc.exitCode(), 0);
+    EXPECT_EQ(svc.exitCode(), 0) << "ended so after " << restartsSeen << " restarts";
 }
 
 TEST_F(QuillonsvcRunTest, FailedStartEndsTheProgramWithAnErrorCode)
@@ -207,21 +198,20 @@ TEST_F(QuillonsvcRunTest, SampleApplicationStartsInTheProgramDirectory)
     // The build's own layout: quillonsvc beside the sample quillon.jar.
     const QString program = QStringLiteral(QUILLONSVC_PATH);
     ASSERT_TRUE(QFileInfo::exists(QFileInfo(program).absolutePath() + "/quillon.jar"));
-    QProcess svc;
-    svc.start(program, {QStringLiteral("-e")});
-    ASSERT_TRUE(svc.waitForStarted(30000));
+    RunningProgram svc({program.toStdString(), "-e"});
+    ASSERT_TRUE(svc.started());
     ASSERT_TRUE(waitUntil([&] { return hasEntry(entry::startupCompleted); }, 90000))
-        << svc.readAllStandardError().constData();
+        << svc.standardError();
 
-    const QList<qint64> children = childrenOf(svc.processId());
+    const QList<qint64> children = childrenOf(svc.pid());
     ASSERT_EQ(children.size(), 1);
     const qint64 java = children.first();
     EXPECT_TRUE(commandLine(java).contains(QStringLiteral("quillon.core.Bootstrap")));
     EXPECT_EQ(QFileInfo(QStringLiteral("/proc/%1/cwd").arg(java)).canonicalFilePath(),
               QFileInfo(QFileInfo(program).absolutePath()).canonicalFilePath());
 
-    ::kill(pid_t(svc.processId()), SIGKILL);
-    ASSERT_TRUE(svc.waitForFinished(30000));
+    svc.signal(SIGKILL);
+    ASSERT_TRUE(svc.waitForEnd(std::chrono::seconds(30)));
     EXPECT_TRUE(processGone(java));
 }
 
@@ -229,15 +219,14 @@ TEST_F(QuillonsvcRunTest, NoJavaOutlivesAKilledSupervisor)
 {
     // A Java application that would run on even after its standard input closes.
     script(QStringLiteral("startup;hang"));
-    QProcess svc;
-    svc.start(installCopy(), {QStringLiteral("-e")});
-    ASSERT_TRUE(svc.waitForStarted(30000));
+    RunningProgram svc({installCopy().toStdString(), "-e"});
+    ASSERT_TRUE(svc.started());
     const qint64 java = standinRun(0).pid;
     ASSERT_NE(java, 0);
     ASSERT_FALSE(processGone(java, 500));
 
-    ::kill(pid_t(svc.processId()), SIGKILL);
-    ASSERT_TRUE(svc.waitForFinished(30000));
+    svc.signal(SIGKILL);
+    ASSERT_TRUE(svc.waitForEnd(std::chrono::seconds(30)));
     EXPECT_TRUE(processGone(java));
     if (!processGone(java, 0))
         ::kill(pid_t(java), SIGKILL); // leave nothing behind even when failing

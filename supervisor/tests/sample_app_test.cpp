@@ -1,14 +1,17 @@
 // The bundled sample application under the supervisor: the relay forwards
 // nothing of a read that holds a marker, so the application's own lines reach
 // the console only if they come in reads of their own.
+#include "program_runner.h"
 #include "supervisor_fixture.h"
 
 #include <QFile>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProcess>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+
+using quillon::testing::RunningProgram;
 
 namespace {
 
@@ -44,36 +47,33 @@ protected:
 TEST_F(SampleApplicationTest, ForegroundRunShowsTheLinesBeforeTheStartUpMarker)
 {
     // quillonsvc as a newcomer runs it: the build's own layout.
-    QProcess svc;
-    svc.start(QStringLiteral(QUILLONSVC_PATH), {QStringLiteral("-e")});
-    ASSERT_TRUE(svc.waitForStarted(30000));
+    RunningProgram svc({QUILLONSVC_PATH, "-e"});
+    ASSERT_TRUE(svc.started());
     const bool started = waitUntil([&] { return hasEntry(entry::startupCompleted); }, 90000);
-    ::kill(pid_t(svc.processId()), SIGKILL);
-    ASSERT_TRUE(svc.waitForFinished(30000));
-    ASSERT_TRUE(started) << svc.readAllStandardError().constData();
+    svc.signal(SIGKILL);
+    ASSERT_TRUE(svc.waitForEnd(std::chrono::seconds(30)));
+    ASSERT_TRUE(started) << svc.standardError();
 
-    const QString console = QString::fromUtf8(svc.readAllStandardError());
+    const QString console = QString::fromStdString(svc.standardError());
     expectStartingLines(console, QFileInfo(QFileInfo(QStringLiteral(QUILLONSVC_PATH)).absolutePath())
                                      .canonicalFilePath());
 }
 
 TEST_F(SampleApplicationTest, SigtermShutsTheSampleApplicationDownAndEndsWithZero)
 {
-    QProcess svc;
-    svc.start(QStringLiteral(QUILLONSVC_PATH), {QStringLiteral("-e")});
-    ASSERT_TRUE(svc.waitForStarted(30000));
+    RunningProgram svc({QUILLONSVC_PATH, "-e"});
+    ASSERT_TRUE(svc.started());
     ASSERT_TRUE(waitUntil([&] { return hasEntry(entry::startupCompleted); }, 90000))
-        << svc.readAllStandardError().constData();
+        << svc.standardError();
     QElapsedTimer sinceSignal;
     sinceSignal.start();
-    ::kill(pid_t(svc.processId()), SIGTERM);
-    ASSERT_TRUE(svc.waitForFinished(60000));
+    svc.signal(SIGTERM);
+    ASSERT_TRUE(svc.waitForEnd(std::chrono::seconds(60)));
     // A figure for the reader, not a limit.
     std::printf("SIGTERM to exit with the sample application: %lld ms\n",
                 static_cast<long long>(sinceSignal.elapsed()));
-    EXPECT_EQ(svc.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(svc.exitCode(), 0);
-    const QString console = QString::fromUtf8(svc.readAllStandardError());
+    const QString console = QString::fromStdString(svc.standardError());
     EXPECT_TRUE(console.contains(QLatin1String("Quillon sample application shutting down")))
         << console.toStdString();
     const QStringList all = texts();

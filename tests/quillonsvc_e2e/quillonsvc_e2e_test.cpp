@@ -1,6 +1,7 @@
 // quillonsvc installed, started from a console, commanded, stopped, killed
 // and removed, with the sample Java application behind it.
 #include "platform/win32_service.h"
+#include "program_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -9,30 +10,21 @@
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
-#include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <utility>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
 const std::string program = QUILLONSVC_PATH;
 constexpr auto kWait = std::chrono::seconds(60);
 
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = quillon::testing::ProgramOutcome;
 
 std::string readText(const std::string& path)
 {
@@ -125,32 +117,12 @@ protected:
         std::system(("rm -rf '" + stateDir + "'").c_str());
     }
 
+    // quillonsvc from a console: the environment as this process has it now.
     Outcome run(const std::vector<std::string>& arguments)
     {
-        std::vector<std::string> all {executable};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (auto& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const std::string outPath = stateDir + "/stdout.txt";
-        const std::string errPath = stateDir + "/stderr.txt";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        Outcome outcome;
-        if (::posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-            if (WIFEXITED(status))
-                outcome.exitCode = static_cast<signed char>(WEXITSTATUS(status));
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        outcome.out = readText(outPath);
-        outcome.err = readText(errPath);
-        return outcome;
+        std::vector<std::string> argv {executable};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return quillon::testing::runProgram(argv);
     }
 
     std::string versionText(bool running)

@@ -199,11 +199,11 @@ TEST_F(EventLogTest, SeveralProcessesAppendingLoseAndMixNothing)
 {
     constexpr int kProcesses = 4;
     constexpr int kEntries = 150;
-    std::vector<int> pids;
+    std::vector<quillon::testing::RunningProgram> writers;
     for (int p = 0; p < kProcesses; ++p)
-        pids.push_back(spawnTool({"log", "Quillon", std::to_string(kEntries), "writer" + std::to_string(p)}));
-    for (const int pid : pids)
-        EXPECT_EQ(waitTool(pid), 0);
+        writers.push_back(spawnTool({"log", "Quillon", std::to_string(kEntries), "writer" + std::to_string(p)}));
+    for (auto& writer : writers)
+        EXPECT_EQ(waitProgramFor(writer), 0);
 
     const auto entries = readEventLog(logPath("quillon"));
     ASSERT_EQ(entries.size(), static_cast<std::size_t>(kProcesses * kEntries));

@@ -189,23 +189,23 @@ TEST_F(RegistryTest, HandlesAndManagersThatAreNotThere)
 TEST_F(RegistryTest, ConcurrentCreatorsInSeveralProcesses)
 {
     constexpr int kProcesses = 6;
-    std::vector<int> sameName;
-    std::vector<int> ownNames;
+    std::vector<quillon::testing::RunningProgram> sameName;
+    std::vector<quillon::testing::RunningProgram> ownNames;
     for (int i = 0; i < kProcesses; ++i) {
         sameName.push_back(spawnTool({"create", "Contended", "/bin/true"}));
         ownNames.push_back(spawnTool({"create", "Own" + std::to_string(i), "/bin/true"}));
     }
     int created = 0;
     int exists = 0;
-    for (const int pid : sameName) {
-        const int result = waitTool(pid);
+    for (auto& tool : sameName) {
+        const int result = waitProgramFor(tool);
         created += result == 0;
         exists += result == 1;
     }
     EXPECT_EQ(created, 1);
     EXPECT_EQ(exists, kProcesses - 1);
-    for (const int pid : ownNames)
-        EXPECT_EQ(waitTool(pid), 0);
+    for (auto& tool : ownNames)
+        EXPECT_EQ(waitProgramFor(tool), 0);
     for (int i = 0; i < kProcesses; ++i)
         EXPECT_NE(open("Own" + std::to_string(i), SERVICE_QUERY_CONFIG), nullptr) << i;
     EXPECT_NE(open("Contended", SERVICE_QUERY_CONFIG), nullptr);

@@ -70,10 +70,8 @@ protected:
     {
         if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
             return;
-        for (const int pid : holders) {
-            ::kill(pid, SIGKILL);
-            waitProgramFor(pid, std::chrono::seconds(10));
-        }
+        for (auto& holder : holders)
+            holder.kill();
         ServiceTest::TearDown();
         ::unlink(victim.c_str());
         ::system(("rm -rf '" + playground + "'").c_str());
@@ -87,7 +85,8 @@ protected:
     // Runs a shell command as the attacker; its exit status.
     int attack(const std::string& command)
     {
-        return waitProgramFor(spawnProgram(asNobody(command)), kAttackLimit);
+        quillon::testing::RunningProgram attacker = spawnProgram(asNobody(command));
+        return waitProgramFor(attacker, kAttackLimit);
     }
     // Starts one that keeps running (it is killed at the end).
     void attackInBackground(const std::string& command)
@@ -155,7 +154,7 @@ protected:
 
     std::string victim;
     std::string playground;
-    std::vector<int> holders;
+    std::vector<quillon::testing::RunningProgram> holders;
 };
 
 // Every folder of the state directory is root's and writable by no one

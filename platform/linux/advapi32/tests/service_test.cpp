@@ -298,13 +298,13 @@ TEST_F(ServiceRun, SeveralProcessesStartAndControlAtOnce)
     SC_HANDLE service = install("Busy", "--slow-control=1000");
     ASSERT_NE(service, nullptr);
     constexpr int kProcesses = 4;
-    std::vector<int> starters;
+    std::vector<quillon::testing::RunningProgram> starters;
     for (int i = 0; i < kProcesses; ++i)
         starters.push_back(spawnTool({"start", "Busy"}));
     int started = 0;
     int running = 0;
-    for (const int pid : starters) {
-        const int result = waitTool(pid);
+    for (auto& starter : starters) {
+        const int result = waitProgramFor(starter);
         started += result == 0;
         running += result == 1;
     }
@@ -317,14 +317,14 @@ TEST_F(ServiceRun, SeveralProcessesStartAndControlAtOnce)
 
     // A slow control first, then senders that queue behind it: each control
     // reaches the handler once, never two at a time.
-    const int slow = spawnTool({"control", "Busy", "250"});
+    quillon::testing::RunningProgram slow = spawnTool({"control", "Busy", "250"});
     waitForRecord("control 250");
-    std::vector<int> senders;
+    std::vector<quillon::testing::RunningProgram> senders;
     for (int i = 0; i < kProcesses; ++i)
         senders.push_back(spawnTool({"control", "Busy", std::to_string(130 + i)}));
-    EXPECT_EQ(waitTool(slow), 0);
-    for (const int pid : senders)
-        EXPECT_EQ(waitTool(pid), 0);
+    EXPECT_EQ(waitProgramFor(slow), 0);
+    for (auto& sender : senders)
+        EXPECT_EQ(waitProgramFor(sender), 0);
     const auto lines = recordLines();
     const std::size_t done = indexOf(lines, "control 250 done");
     for (int i = 0; i < kProcesses; ++i) {

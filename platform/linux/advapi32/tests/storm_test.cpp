@@ -81,7 +81,7 @@ TEST_F(ServiceStorm, StartsDeleteInstallAndStopAtOnceLeaveOneInstanceAtMost)
     int started = 0;
     int timedOut = 0;
     for (int round = 0; round < kRounds && most.load() <= 1; ++round) {
-        std::vector<int> steps;
+        std::vector<quillon::testing::RunningProgram> steps;
         for (int i = 0; i < 3; ++i)
             steps.push_back(spawnTool({"start", "Storm"}));
         steps.push_back(spawnTool({"delete", "Storm"}));
@@ -90,7 +90,7 @@ TEST_F(ServiceStorm, StartsDeleteInstallAndStopAtOnceLeaveOneInstanceAtMost)
         for (std::size_t i = 0; i < steps.size(); ++i) {
             const int result = waitProgramFor(steps[i], kStepLimit);
             started += i < 3 && result == 0;
-            timedOut += result == -2;
+            timedOut += result == quillon::testing::ProgramOutcome::notEnded;
         }
     }
     sampling = false;

@@ -6,12 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace quillon::advapi32::test {
 
@@ -144,20 +140,14 @@ std::string toolPath()
     return QUILLON_TEST_TOOL;
 }
 
-int spawnProgram(const std::vector<std::string>& arguments)
+quillon::testing::RunningProgram spawnProgram(const std::vector<std::string>& argv)
 {
-    std::vector<std::string> all = arguments;
-    std::vector<char*> argv;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    return pid;
+    quillon::testing::ProgramOptions options;
+    options.captureOutput = false;
+    return quillon::testing::RunningProgram(argv, options);
 }
 
-int spawnTool(const std::vector<std::string>& arguments)
+quillon::testing::RunningProgram spawnTool(const std::vector<std::string>& arguments)
 {
     std::vector<std::string> all;
     all.push_back(toolPath());
@@ -165,37 +155,19 @@ int spawnTool(const std::vector<std::string>& arguments)
     return spawnProgram(all);
 }
 
-int waitProgramFor(int pid, std::chrono::seconds limit)
+int waitProgramFor(quillon::testing::RunningProgram& program, std::chrono::seconds limit)
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (done < 0)
-            return -1;
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            return -2;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!program.waitForEnd(limit)) {
+        program.kill();
+        return quillon::testing::ProgramOutcome::notEnded;
     }
-}
-
-int waitTool(int pid)
-{
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+    return program.exitCode();
 }
 
 int runTool(const std::vector<std::string>& arguments)
 {
-    const int pid = spawnTool(arguments);
-    return pid < 0 ? -1 : waitTool(pid);
+    quillon::testing::RunningProgram tool = spawnTool(arguments);
+    return waitProgramFor(tool);
 }
 
 } // namespace quillon::advapi32::test

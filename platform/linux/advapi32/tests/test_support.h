@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/win32_service.h"
+#include "program_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -39,17 +40,17 @@ std::string readText(const std::string& path);
 // Path of the helper program built beside the tests.
 std::string toolPath();
 
-// Runs the helper program with arguments and waits; returns its exit status
-// (or -1 when it did not exit normally).
+// The helper program run to its end (bounded); its exit status, or
+// ProgramOutcome::crashed / notEnded. Its output goes to the test's own.
 int runTool(const std::vector<std::string>& arguments);
-// Starts it without waiting; returns the pid.
-int spawnTool(const std::vector<std::string>& arguments);
-int waitTool(int pid);
-
-// Any program (argv[0] a path); its pid, or -1.
-int spawnProgram(const std::vector<std::string>& argv);
+// Starts it without waiting.
+quillon::testing::RunningProgram spawnTool(const std::vector<std::string>& arguments);
+// Any program (argv[0] a path), output to the test's own.
+quillon::testing::RunningProgram spawnProgram(const std::vector<std::string>& argv);
 // Waits for it at most `limit`; a program still running then is killed and
-// -2 returned. Otherwise its exit status, -1 when it did not exit normally.
-int waitProgramFor(int pid, std::chrono::seconds limit);
+// ProgramOutcome::notEnded returned. Otherwise its exit status, or
+// ProgramOutcome::crashed when a signal ended it.
+int waitProgramFor(quillon::testing::RunningProgram& program,
+                   std::chrono::seconds limit = std::chrono::seconds(120));
 
 } // namespace quillon::advapi32::test

@@ -1,7 +1,7 @@
 // Owns one service manager handle and closes it through the bound functions.
 #pragma once
 
-#include "servicemanagerapi.h"
+#include "servicemanagerapi_p.h"
 
 class ScHandle
 {
