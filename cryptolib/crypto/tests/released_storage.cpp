@@ -147,10 +147,15 @@ bool OwnStackThread::stackHolds(std::string_view bytes) const
 } // namespace quillon::crypto::test
 
 // The test program's allocation functions: malloc and free, with a look at
-// each block as it is released.
+// each block as it is released. A block's slack past the requested size is
+// cleared when it is handed out: the release search reads the whole usable
+// size, and what an earlier user left there would otherwise match a short
+// secret by chance.
 void* operator new(std::size_t size)
 {
-    if (void* block = std::malloc(size == 0 ? 1 : size)) {
+    const std::size_t requested = size == 0 ? 1 : size;
+    if (void* block = std::malloc(requested)) {
+        std::memset(static_cast<unsigned char*>(block) + requested, 0, malloc_usable_size(block) - requested);
         return block;
     }
     throw std::bad_alloc();
