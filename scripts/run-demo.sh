@@ -5,11 +5,12 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
-bin="$root/build/release/bin"
+bin="$root/build/release/bin"           # what ships
+devbin="$root/build/release/devbin"     # the demo program, tests, benchmarks, tools
 
 echo
 echo "== Vaultor demo"
-java -Djava.library.path="$bin" -cp "$bin/vaultor.jar:$bin/vaultor-demo.jar" Quillon.VaultorDemo
+java -Djava.library.path="$bin" -cp "$bin/vaultor.jar:$devbin/vaultor-demo.jar" Quillon.VaultorDemo
 
 # The state directory that quillonsvc's event log lives in.
 state_directory() {

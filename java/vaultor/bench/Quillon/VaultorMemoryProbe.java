@@ -11,7 +11,7 @@ import java.nio.file.Paths;
  * its peak (Linux only). Run with a pre-touched heap big enough for the data
  * and the result, so that the Java side adds nothing resident during the call:
  *   java -Xms3g -Xmx3g -XX:+AlwaysPreTouch -Djava.library.path=build/release/bin \
- *        -cp build/release/bin/vaultor.jar:build/release/bin/vaultor-bench.jar \
+ *        -cp build/release/bin/vaultor.jar:build/release/devbin/vaultor-bench.jar \
  *        Quillon.VaultorMemoryProbe [MiB]
  * The peak resident set is reset just before the call (clear_refs 5), so its
  * growth over the call is what the library allocated natively.

@@ -16,10 +16,11 @@ copy_program() { # <folder>
 
 case $check in
 RunPathsAreTheProgramsFolder)
-  # Every program and library of bin/ finds ours beside itself, none in the
-  # build tree (which another user might be able to write).
+  # Every program and library of bin/ and devbin/ (tests, tools) finds ours
+  # beside itself, none in the build tree (which another user might be able
+  # to write).
   found=0
-  for file in "$bin"/*; do
+  for file in "$bin"/* "$bin"/../devbin/*; do
     [[ -f $file ]] && [[ $(head -c 4 "$file" | od -An -tx1 | tr -d ' ') == 7f454c46 ]] || continue
     found=$((found + 1))
     paths=$(readelf -d "$file" | sed -n 's/.*(R\(UN\)\?PATH).*\[\(.*\)\]/\2/p')
@@ -28,7 +29,7 @@ RunPathsAreTheProgramsFolder)
       [[ $entry == '$ORIGIN' || $entry == '$ORIGIN/'* ]] || fail "$file has the run path $entry"
     done
   done
-  (( found > 5 )) || fail "only $found programs in $bin"
+  (( found > 5 )) || fail "only $found programs in $bin and $bin/../devbin"
   echo "$found programs and libraries: run paths relative to their folder"
   ;;
 CopiedBinRunsWithItsOwnLibraries)
