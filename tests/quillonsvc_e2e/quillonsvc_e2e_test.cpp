@@ -114,7 +114,7 @@ protected:
             ::closedir(dir);
         }
         ::unsetenv("QUILLON_STATE_DIR");
-        std::system(("rm -rf '" + stateDir + "'").c_str());
+        EXPECT_EQ(std::system(("rm -rf '" + stateDir + "'").c_str()), 0);
     }
 
     // quillonsvc from a console: the environment as this process has it now.

@@ -74,7 +74,7 @@ protected:
             holder.kill();
         ServiceTest::TearDown();
         ::unlink(victim.c_str());
-        ::system(("rm -rf '" + playground + "'").c_str());
+        EXPECT_EQ(::system(("rm -rf '" + playground + "'").c_str()), 0);
     }
 
     std::vector<std::string> asNobody(const std::string& command)
@@ -359,7 +359,7 @@ TEST_F(Security, Row6_AStateDirectoryOthersCouldChangeIsRefused)
     EXPECT_FALSE(exists(marker));
     EXPECT_FALSE(exists(byNobody + "/run")); // nothing was made there either
     expectServiceWorks(install("Quillon", ""));
-    ::system(("rm -rf '" + underOpen + "' '" + stateDir + "-open-parent'").c_str());
+    EXPECT_EQ(::system(("rm -rf '" + underOpen + "' '" + stateDir + "-open-parent'").c_str()), 0);
 }
 
 // 11: a service under an account gets the system's environment, not root's.

@@ -28,8 +28,9 @@ void StateDirTest::SetUp()
 void StateDirTest::TearDown()
 {
     ::unsetenv("QUILLON_STATE_DIR");
-    if (!stateDir.empty())
-        ::system(("rm -rf '" + stateDir + "'").c_str());
+    if (!stateDir.empty()) {
+        EXPECT_EQ(::system(("rm -rf '" + stateDir + "'").c_str()), 0);
+    }
 }
 
 namespace {
