@@ -19,6 +19,9 @@ endif()
 # Hardening. Every build: the strong stack protector.
 add_compile_options(-fstack-protector-strong)
 if(WIN32)
+  # Debug information always: the package moves it into files of their own
+  # (scripts/windows/package.py), it changes no code.
+  add_compile_options(-g)
   # MinGW: the stack protector's runtime (libssp) is linked in with the rest;
   # ASLR (dynamic base, with relocations) and DEP are asked for explicitly,
   # and the 64-bit files take high-entropy (64-bit) ASLR.

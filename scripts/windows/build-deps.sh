@@ -7,7 +7,10 @@
 #   $QUILLON_WINDOWS_CACHE/cryptopp-<version>-<arch>/   (include/, lib/libcryptopp.a)
 # Usage: scripts/windows/build-deps.sh [i686] [x86_64]   (default: both)
 # Prints the two roots per architecture as shell assignments on the last lines
-# of its output when QUILLON_DEPS_ENV=<file> is set (written to that file).
+# of its output, and writes them to QUILLON_DEPS_ENV=<file> when that is set,
+# with the source packages' versions and folders (the dsc, the tarballs and
+# the unpacked tree): QUILLON_QT_VERSION, QUILLON_QT_SOURCE,
+# QUILLON_CRYPTOPP_VERSION, QUILLON_CRYPTOPP_SOURCE.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cache=${QUILLON_WINDOWS_CACHE:-/var/cache/quillon-windows}
@@ -151,6 +154,12 @@ for arch in "${arches[@]}"; do
 done
 
 if [[ -n "${QUILLON_DEPS_ENV:-}" ]]; then
-  printf '%s\n' "${env_lines[@]}" > "$QUILLON_DEPS_ENV"
+  # The package takes licence texts from the sources, and ships Qt's.
+  qt_source=$(unpacked_source "$qt_pkg" "$qt_version")
+  cryptopp_source=$(unpacked_source "$cryptopp_pkg" "$cryptopp_version")
+  printf '%s\n' "${env_lines[@]}" \
+    "QUILLON_QT_VERSION=$qt_version" "QUILLON_QT_SOURCE=${qt_source%/tree}" \
+    "QUILLON_CRYPTOPP_VERSION=$cryptopp_version" "QUILLON_CRYPTOPP_SOURCE=${cryptopp_source%/tree}" \
+    > "$QUILLON_DEPS_ENV"
 fi
 printf '%s\n' "${env_lines[@]}"

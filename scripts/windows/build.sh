@@ -3,8 +3,9 @@
 # the Linux build:
 #   build/windows-i686/bin:   Vaultor.dll, quillonsvc.exe (as shipped)
 #   build/windows-x86_64/bin: Vaultor64.dll, quillonsvc.exe (runs under wine64)
-# plus, in each, the programs of the Wine checks (vaultor_harness.exe and the
-# Java stand-in in standin/java.exe).
+# plus, in each, the programs of the Wine checks (devbin/: vaultor_harness.exe,
+# hello_host.exe, service_status.exe, identity_sources.exe; standin/java.exe,
+# the Java stand-in). scripts/windows/package.sh packages what ships.
 # Usage: scripts/windows/build.sh [i686] [x86_64]   (default: both)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
