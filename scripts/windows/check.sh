@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # The Windows stage of the test run. Idempotent: installs what is missing,
 # builds Qt Core and Crypto++ for MinGW once (cached outside the clone), cross-
-# builds the deliverables, and checks both architectures, statically and under
-# Wine (wine32 runs the 32-bit files, wine64 the 64-bit ones):
+# builds the deliverables and packages them, and checks the package and both
+# architectures as unpacked from it, statically and under Wine (wine32 runs
+# the 32-bit files, wine64 the 64-bit ones):
+#   - the package: checksums, the notices against what the link maps show
+#     linked in, the debug files, the relink kit;
+#   - the shipped files: no debug information, the version resource, ASLR,
+#     DEP and the stack protector;
 #   - the PE files (machine types, exports, calling conventions, manifest);
 #   - the library called as the JVM calls it, against the Linux library;
 #   - sysHello in a host that leaves standard output alone;
@@ -19,10 +24,17 @@ stage_start=$SECONDS
 
 step() { echo "== windows: $*"; }
 
-step "dependencies and cross builds"
+step "dependencies, cross builds and the package"
 build_start=$SECONDS
-"$root/scripts/windows/build.sh" i686 x86_64
+"$root/scripts/windows/package.sh"
 build_seconds=$((SECONDS - build_start))
+deps=$(mktemp)
+QUILLON_DEPS_ENV=$deps "$root/scripts/windows/build-deps.sh" i686 x86_64 > /dev/null
+# shellcheck disable=SC1090
+source "$deps"
+rm -f "$deps"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$root/build/windows-i686/CMakeCache.txt")
+package=$root/build/dist/quillon-native-$version-windows
 
 # The Linux build of the library to compare with: the release build's when it
 # is there (scripts/test.sh has just made it), otherwise a build of its own.
@@ -108,9 +120,10 @@ python3 "$root/tests/windows/wine_checks.py" \
   --build-i686 "$root/build/windows-i686" --build-x86_64 "$root/build/windows-x86_64" \
   --linux-harness "$harness_dir/vaultor_harness" --linux-library "$linux_library" \
   --wine64 "$wine64" --wine32 "$wine32" --wine32-unavailable "$wine32_unavailable" \
-  --prefix "$WINEPREFIX" --event-log "$event_log"
+  --prefix "$WINEPREFIX" --event-log "$event_log" \
+  --package "$package.zip" --debug-package "$package-debug.zip" --qt-source "$QUILLON_QT_SOURCE"
 status=$?
 set -e
 
-echo "windows stage: builds ${build_seconds} s, whole stage $((SECONDS - stage_start)) s"
+echo "windows stage: builds and package ${build_seconds} s, whole stage $((SECONDS - stage_start)) s"
 exit $status

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Checks of the Windows deliverables, the same table of checks for each
-architecture: the PE files statically, then, under Wine, the library against
-the Linux build of the same library, sysHello in a host that leaves standard
-output alone, the machine identity, and quillonsvc.exe through Wine's own
-service manager. Prints one line per check and a summary; exits non-zero when
-any check failed. A check that cannot run here is reported as skipped, with
-the reason, and never counted as passed."""
+"""Checks of the Windows deliverables as users get them, unpacked from the
+package: the package itself (checksums, notices, debug files, the relink
+kit), then the same table of checks for each architecture: the PE files
+statically (hardening and version resource included), then, under Wine, the
+library against the Linux build of the same library, sysHello in a host that
+leaves standard output alone, the machine identity, and quillonsvc.exe
+through Wine's own service manager. Prints one line per check and a summary;
+exits non-zero when any check failed. A check that cannot run here is
+reported as skipped, with the reason, and never counted as passed."""
 
 import argparse
 import hashlib
@@ -18,9 +20,11 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [here, os.path.join(here, "..", "..", "scripts", "windows")]
 import emulation_probe  # noqa: E402
 import pe_info  # noqa: E402
+from package_checks import package_checks, project_version, shipped_file_checks, unpack  # noqa: E402
 
 METHODS = ["encrypt", "decrypt", "encryptById", "decryptById", "encryptById2",
            "decryptById2", "sysHello", "elapsedRealtime", "genkey", "getit"]
@@ -50,7 +54,7 @@ CYCLE_EVENTS = ["Service Quillon is starting up", "Quillon startup java Process 
 class Architecture:
     """What differs between the two builds; every check takes one."""
 
-    def __init__(self, name, dll, machine, exports, clock, build, wine):
+    def __init__(self, name, dll, machine, exports, clock, build, wine, shipped, package):
         self.name = name
         self.dll = dll
         self.machine = machine
@@ -58,9 +62,20 @@ class Architecture:
         self.clock = clock
         self.build = build
         self.wine = wine
+        self.shipped = shipped
+        self.package = package
 
     def bin(self, *parts):
-        return os.path.join(self.build, "bin", *parts)
+        """Where a check finds a file: one the package ships for this
+        architecture as unpacked from it; quillonsvc.exe of an architecture
+        it is not shipped for from the build's bin/; a program of the checks
+        from the build's devbin/."""
+        name = os.path.join(*parts)
+        if name in self.shipped:
+            return os.path.join(self.package, name)
+        if os.path.exists(os.path.join(self.build, "bin", name)):
+            return os.path.join(self.build, "bin", name)
+        return os.path.join(self.build, "devbin", name)
 
 
 class CommandTimeout(Exception):
@@ -183,20 +198,24 @@ def parse_bytes(answer):
 
 # ---------------------------------------------------------------- static ---
 
-def objdump_returns(objdump, dll):
-    """Return instructions per function label of a 32-bit DLL's code."""
+def objdump_returns(objdump, dll, debug_file):
+    """Return instructions per function of a 32-bit DLL's code: the code of
+    the (stripped) file, each function running from its symbol in the debug
+    file to the next symbol of the code."""
     text = subprocess.run([objdump, "-d", "--no-show-raw-insn", dll], capture_output=True,
                           text=True, check=True).stdout
-    returns, current = {}, None
+    found = []
     for line in text.splitlines():
-        label = re.match(r"^[0-9a-f]+ <(.+)>:$", line)
-        if label:
-            current = label.group(1)
-            returns.setdefault(current, [])
-            continue
-        insn = re.match(r"^\s*[0-9a-f]+:\s+(ret\S*)\s*(\$0x[0-9a-f]+)?", line)
-        if insn and current is not None:
-            returns[current].append(int(insn.group(2)[1:], 16) if insn.group(2) else 0)
+        insn = re.match(r"^\s*([0-9a-f]+):\s+(ret\S*)\s*(\$0x[0-9a-f]+)?", line)
+        if insn:
+            found.append((int(insn.group(1), 16), int(insn.group(3)[1:], 16) if insn.group(3) else 0))
+    starts = {name: address for name, address in pe_info.PeFile(debug_file).symbol_addresses().items()
+              if address is not None}
+    bounds = sorted(set(starts.values()))
+    returns = {}
+    for name, start in starts.items():
+        end = next((b for b in bounds if b > start), float("inf"))
+        returns[name] = [pops for address, pops in found if start <= address < end]
     return returns
 
 
@@ -232,7 +251,7 @@ def static_library_checks(results, arch, context):
                   "DisableThreadLibraryCalls" in kernel32)
     if arch.name != "i686":
         return
-    returns = objdump_returns(context.objdump_i686, path)
+    returns = objdump_returns(context.objdump_i686, path, os.path.join(context.debug, arch.dll + ".debug"))
     for method in METHODS:
         pops = STDCALL_BYTES.get(method, 0)
         # Symbols carry the 32-bit C decoration: a leading underscore.
@@ -671,6 +690,7 @@ EMULATED_SERVICE_RUN = (
 
 # One table for both architectures: (check, needs Wine, part of the service run).
 CHECKS = [
+    (shipped_file_checks, False, False),
     (static_library_checks, False, False),
     (static_program_checks, False, False),
     (library_checks, True, False),
@@ -694,23 +714,34 @@ def main():
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--event-log", default="", help="file that receives Wine's eventlog trace")
     parser.add_argument("--objdump-i686", default="i686-w64-mingw32-objdump")
+    parser.add_argument("--package", required=True, help="the package's zip (scripts/windows/package.sh)")
+    parser.add_argument("--debug-package", required=True, help="the zip of its debug files")
+    parser.add_argument("--qt-source", required=True, help="Qt Core's source package folder (with tree/)")
     parser.add_argument("--no-service", action="store_true")
     args = parser.parse_args()
 
     results = Results()
     checks_dir = os.path.dirname(os.path.abspath(args.prefix))
     context = argparse.Namespace(
-        objdump_i686=args.objdump_i686, event_log=args.event_log,
+        objdump_i686=args.objdump_i686, event_log=args.event_log, version=project_version(),
+        package_zip=args.package, qt_source=args.qt_source,
+        package=unpack(args.package, os.path.join(checks_dir, "package")),
+        debug=unpack(args.debug_package, os.path.join(checks_dir, "package-debug")),
         linux=Harness("the Linux libVaultor64.so", lambda words, stdin: subprocess.run(
             [args.linux_harness] + words, input=stdin, capture_output=True, timeout=300), args.linux_library))
-    architectures = [
+    context.architectures = [
         Architecture("i686", "Vaultor.dll", pe_info.MACHINE_I386, EXPORTS_32, "GetSystemTimePreciseAsFileTime",
-                     args.build_i686, Wine(args.wine32, args.prefix) if args.wine32 else None),
+                     args.build_i686, Wine(args.wine32, args.prefix) if args.wine32 else None,
+                     ["quillonsvc.exe", "Vaultor.dll"], context.package),
         Architecture("x86_64", "Vaultor64.dll", pe_info.MACHINE_AMD64, EXPORTS_64, "GetSystemTimeAsFileTime",
-                     args.build_x86_64, Wine(args.wine64, args.prefix)),
+                     args.build_x86_64, Wine(args.wine64, args.prefix), ["Vaultor64.dll"], context.package),
     ]
 
-    for arch in architectures:
+    try:
+        package_checks(results, context)
+    except Exception as error:  # noqa: BLE001 - one failure, then go on
+        results.check("package_checks ran to the end", False, repr(error))
+    for arch in context.architectures:
         scoped = results.scoped(arch.name)
         if arch.wine is None:
             if args.wine32_unavailable:
