@@ -10,6 +10,7 @@
 #include "event_wait.h"
 #include "markers.h"
 #include "platform/executable_suffix.h"
+#include "platform/memory_reuse.h"
 
 namespace {
 
@@ -66,6 +67,10 @@ FerrowService::FerrowService(int argc, char** argv, const QString& name)
             &FerrowService::javaFinished);
     partialLineTimer.setSingleShot(true);
     connect(&partialLineTimer, &QTimer::timeout, this, &FerrowService::flushStandardError);
+    // Every read of the JVM's output allocates and frees buffers of up to a
+    // few hundred KiB; given back to the system each time, they would be
+    // faulted in anew at every read and slow the relay several times over.
+    quillon::platform::keepFreedMemoryForReuse();
 }
 
 FerrowService::~FerrowService()
@@ -256,11 +261,12 @@ void FerrowService::shutdownJava()
 // holds one is not forwarded.
 void FerrowService::printStdOut()
 {
-    const QByteArray bytes = javaProcess.readAllStandardOutput();
+    const QByteArray bytes = javaProcess.takeAvailable(QProcess::StandardOutput);
     const std::vector<Marker> markers = markersIn(bytes);
     if (markers.empty()) {
+        // As qDebug() would pass it on, without the copy its stream makes.
         if (!serviceMode)
-            qDebug().noquote() << QString::fromUtf8(bytes).trimmed();
+            qt_message_output(QtDebugMsg, QMessageLogContext(), textOfRead(bytes).trimmed());
         return;
     }
     for (const Marker marker : markers) {
@@ -308,7 +314,7 @@ void FerrowService::restartMarkerRead()
 // comes, the JVM's own warnings would otherwise be cut in pieces.
 void FerrowService::printStdErrorOut()
 {
-    standardErrorPending += javaProcess.readAllStandardError();
+    standardErrorPending += javaProcess.takeAvailable(QProcess::StandardError);
     const int lineEnd = standardErrorPending.lastIndexOf('\n') + 1;
     const int cut = standardErrorPending.size() >= limits.longestHeldLine ? standardErrorPending.size() : lineEnd;
     if (cut > 0) {
@@ -333,7 +339,7 @@ void FerrowService::flushStandardError()
 void FerrowService::relayStandardError(const QByteArray& bytes)
 {
     if (serviceMode)
-        logMessage(QString::fromUtf8(bytes), LogError, 0, 0);
+        logMessage(textOfRead(bytes), LogError, 0, 0);
     else
         qWarning() << "ERROR:" << bytes;
 }
@@ -342,7 +348,7 @@ void FerrowService::javaFinished(int exitCode, QProcess::ExitStatus status)
 {
     javaCrashed = status == QProcess::CrashExit;
     // Its last words come before what its end brings.
-    standardErrorPending += javaProcess.readAllStandardError();
+    standardErrorPending += javaProcess.takeAvailable(QProcess::StandardError);
     flushStandardError();
     // What the Java process started goes with it.
     javaProcess.endLeftovers();

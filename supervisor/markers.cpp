@@ -40,3 +40,10 @@ std::vector<Marker> markersIn(const QByteArray& bytes)
     }
 }
 
+QString textOfRead(const QByteArray& bytes)
+{
+    // The QByteArray overload would stop at the first zero byte.
+    QString text = QString::fromUtf8(bytes.constData(), bytes.size());
+    text.replace(QChar(0), QChar(QChar::ReplacementCharacter));
+    return text;
+}

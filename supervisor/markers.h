@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <vector>
 
@@ -14,3 +15,7 @@ enum class Marker { Startup, Shutdown, Restart };
 // the decoded text finds, without decoding output that is not forwarded.
 std::vector<Marker> markersIn(const QByteArray& bytes);
 
+// A read of the Java process's output as text: UTF-8, all of it. A zero
+// byte, which no event-log entry or console line can hold, stands as U+FFFD
+// like any byte that is not UTF-8, so that nothing after it is lost.
+QString textOfRead(const QByteArray& bytes);

@@ -2,6 +2,8 @@
 // which reads count as markers.
 #include "supervisor_fixture.h"
 
+#include <algorithm>
+
 using RelayTest = SupervisorTest;
 
 TEST_F(RelayTest, StandardOutputGoesToTheDebugStreamOnTheConsole)
@@ -177,3 +179,46 @@ INSTANTIATE_TEST_SUITE_P(Phases, FloodTest,
                          ::testing::Values("flood:%1;sleep:300;startup;quit;shutdown",
                                            "startup;sleep:300;flood:%1;quit;shutdown"),
                          [](const auto& caseInfo) { return caseInfo.index == 0 ? "BeforeTheMarker" : "AfterTheMarker"; });
+
+// No event-log entry and no console line can hold a zero byte; what follows
+// one in a read is kept all the same.
+TEST_F(RelayTest, NothingAfterAZeroByteOnStandardErrorIsLostFromTheEventLog)
+{
+    script(QStringLiteral("startup;sleep:300;err:before\\0after;quit;shutdown"));
+    TestService& service = makeService(Mode::Service);
+    const QString text = QStringLiteral("before") + QChar(QChar::ReplacementCharacter) + QStringLiteral("after\n");
+    const int exitCode = run([&] {
+        EXPECT_TRUE(waitUntil([&] { return hasEntry(text); }));
+        service.stop();
+    });
+    EXPECT_EQ(exitCode, 0);
+    const auto log = entries();
+    const auto error = std::find_if(log.begin(), log.end(), [&](const EventLogEntry& e) { return e.text == text; });
+    ASSERT_NE(error, log.end());
+    EXPECT_EQ(error->type, QStringLiteral("error"));
+}
+
+TEST_F(RelayTest, NothingAfterAZeroByteIsLostOnTheConsole)
+{
+    script(QStringLiteral("startup;sleep:300;err:before\\0after;sleep:300;out:out\\0put;quit;shutdown"));
+    TestService& service = makeService(Mode::Console);
+    const int exitCode = run([&] {
+        EXPECT_TRUE(waitUntil([&] { return !messageTexts(QtDebugMsg).isEmpty(); }));
+        service.stop();
+    });
+    EXPECT_EQ(exitCode, 0);
+    // The warning shows the bytes as the stream quotes them.
+    EXPECT_EQ(messageTexts(QtWarningMsg), QStringList{QStringLiteral("ERROR: \"before\\x00\"\"after\\n\"")});
+    EXPECT_EQ(messageTexts(QtDebugMsg),
+              QStringList{QStringLiteral("out") + QChar(QChar::ReplacementCharacter) + QStringLiteral("put")});
+}
+
+TEST_F(RelayTest, MarkerAfterAZeroByteInTheSameReadCounts)
+{
+    script(QStringLiteral("raw:junk\\0###QUILLSTARTUPCOMP###\\n;quit;shutdown"));
+    TestService& service = makeService(Mode::Service);
+    const int exitCode = run([&] { service.stop(); });
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(texts(), (QStringList{entry::startingUp, entry::processOk, entry::startupCompleted,
+                                    entry::goingToShutdown, entry::shutdownCompleted, entry::stopped}));
+}
