@@ -537,4 +537,38 @@ TEST_F(QuillonsvcEndToEnd, AStopWhileStartPendingStopsWithoutRunning)
     EXPECT_EQ(run({"-u"}).exitCode, 0);
 }
 
+// A restart the application asks for, here in the same read as its start-up
+// marker: start-up completes (running), then the restart follows, and the
+// new JVM leaves the service running.
+TEST_F(QuillonsvcEndToEnd, ARestartLeavesTheServiceRunning)
+{
+    using quillon::testing::StatusPoller;
+    useProgramWithItsOwnJava();
+    setJava("runs=$(cat runs 2>/dev/null || echo 0)\necho $((runs + 1)) > runs\n"
+            "if [ \"$runs\" = 0 ]; then printf '###QUILLSTARTUPCOMP###\\n###QUILLRESTART###\\n';"
+            " else echo '###QUILLSTARTUPCOMP###'; fi\n"
+            "while read -r line && [ \"$line\" != QUIT ]; do :; done\necho '###QUILLSHUTDOWNCOMP###'\n");
+    ASSERT_EQ(run({"-i"}).exitCode, 0);
+    const StatusPoller poller(u"Quillon");
+    ASSERT_EQ(run({}).exitCode, 0);
+    const auto startups = [this] {
+        const auto texts = eventTexts();
+        return std::count(texts.begin(), texts.end(), "Quillon startup completed");
+    };
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (startups() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(startups(), 2) << "the restart's JVM did not start up";
+    EXPECT_EQ(run({"-t"}).exitCode, 0);
+    ASSERT_TRUE(poller.waitFor(SERVICE_STOPPED, SERVICE_START_PENDING, kWait));
+
+    const auto states = quillon::testing::statesSince(poller.changes(), SERVICE_START_PENDING);
+    EXPECT_EQ(states, (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING,
+                                          SERVICE_STOPPED}))
+        << quillon::testing::stateNames(states);
+    const auto texts = eventTexts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Quillon do restart"), 1);
+    EXPECT_EQ(run({"-u"}).exitCode, 0);
+}
+
 } // namespace
