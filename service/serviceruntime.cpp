@@ -152,15 +152,21 @@ void ServiceRuntimeState::reportState(DWORD state)
     reportLocked();
 }
 
-void ServiceRuntimeState::reportStartedEarly()
+void ServiceRuntimeState::reportStartEnded()
 {
     if (!serviceApiBound())
         return;
     SyncedLocker lock(statusLock);
-    if (runEnded || stopReported || status.dwCurrentState != SERVICE_START_PENDING)
+    if (runEnded || stopReported || startFailed)
         return;
     status.dwCurrentState = SERVICE_RUNNING;
     reportLocked();
+}
+
+void ServiceRuntimeState::reportStartFailed()
+{
+    SyncedLocker lock(statusLock);
+    startFailed = true;
 }
 
 void ServiceRuntimeState::reportStopped(int exitCode)
@@ -355,9 +361,11 @@ void WINAPI controlHandler(DWORD control)
         postControl(state, lock, SERVICE_CONTROL_STOP);
         break;
     case InternalStartControl:
+        // Start-pending for as long as the service's start takes: it returns
+        // once the service is up, or has failed.
         state->reportState(SERVICE_START_PENDING);
         postControl(state, lock, static_cast<int>(InternalStartControl));
-        state->reportState(SERVICE_RUNNING);
+        state->reportStartEnded();
         break;
     default:
         if (control >= 128 && control <= 255)
@@ -398,10 +406,11 @@ void QtServiceControllerHandler::customEvent(QEvent* event)
     state->controlDone.wakeAll();
 }
 
-void QtServiceBase::reportStarted()
+void QtServiceBase::failStart(int exitCode)
 {
     if (d_ptr->runtimeState != nullptr)
-        d_ptr->runtimeState->reportStartedEarly();
+        d_ptr->runtimeState->reportStartFailed();
+    QCoreApplication::exit(exitCode);
 }
 
 void QtServiceBase::setFlags(ServiceFlags flags)

@@ -74,8 +74,11 @@ struct ServiceRuntimeState {
     // control that finishes after it (the start a stop overtook) reports
     // nothing.
     void reportState(DWORD state);
-    // Running, reported once while the service is still start-pending.
-    void reportStartedEarly();
+    // The service's start has returned: running, unless it failed or a stop
+    // overtook it.
+    void reportStartEnded();
+    // The service's start has failed: it is never reported running.
+    void reportStartFailed();
     // The end of the run: stopped, with the event loop's exit code.
     void reportStopped(int exitCode);
     // Reports the status again unless the service has stopped.
@@ -91,6 +94,7 @@ private:
     void reportLocked();
     bool runEnded = false;    // under statusLock
     bool stopReported = false; // under statusLock
+    bool startFailed = false;  // under statusLock
     friend class RuntimeStateUse;
     friend bool waitForCallbacks(ServiceRuntimeState* state);
     int callbacksInFlight = 0; // under the lock of the process-wide pointer

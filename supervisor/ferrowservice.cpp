@@ -2,20 +2,18 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStringList>
-#include <QThread>
 #include <QTimer>
 #include <cstring>
 
+#include "event_wait.h"
+#include "markers.h"
 #include "platform/executable_suffix.h"
+#include "platform/memory_reuse.h"
 
 namespace {
 
-const char kStartupMarker[] = "###QUILLSTARTUPCOMP###";
-const char kShutdownMarker[] = "###QUILLSHUTDOWNCOMP###";
-const char kRestartMarker[] = "###QUILLRESTART###";
 const char kQuitCommand[] = "QUIT\n";
 const char kMainClass[] = "quillon.core.Bootstrap";
 
@@ -67,6 +65,12 @@ FerrowService::FerrowService(int argc, char** argv, const QString& name)
     connect(&javaProcess, &QProcess::readyReadStandardOutput, this, &FerrowService::printStdOut);
     connect(&javaProcess, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
             &FerrowService::javaFinished);
+    partialLineTimer.setSingleShot(true);
+    connect(&partialLineTimer, &QTimer::timeout, this, &FerrowService::flushStandardError);
+    // Every read of the JVM's output allocates and frees buffers of up to a
+    // few hundred KiB; given back to the system each time, they would be
+    // faulted in anew at every read and slow the relay several times over.
+    quillon::platform::keepFreedMemoryForReuse();
 }
 
 FerrowService::~FerrowService()
@@ -90,17 +94,25 @@ int FerrowService::runApplication()
     return failureExitCode != 0 ? failureExitCode : loopExitCode;
 }
 
+// Returns once the Java application has started up (its marker, or the
+// whole start-up wait without it), has failed to, or a stop came: under the
+// service manager the service is start-pending until then.
 void FerrowService::start()
 {
+    starting = true;
     runJavaLoop(false);
+    starting = false;
 }
 
-// The one place that starts Java processes. A restart asked for at any
-// moment (in a start-up wait, in a restart's shut-down wait, while Java
-// runs) is carried out by this loop, never by a start nested in a wait, so
-// any number of restarts leaves the stack as it was.
+// The one place that starts Java processes. A restart asked for in a start-up
+// wait before the marker, or in a restart's shut-down wait, is carried out by
+// this loop, never by a start nested in a wait, so any number of restarts
+// leaves the stack as it was. A restart asked for once Java has started up
+// is entered from the event loop; so a start-up marker and a restart marker
+// in one read first end start (the service runs), then restart.
 void FerrowService::runJavaLoop(bool restartFirst)
 {
+    javaLoopActive = true;
     bool restart = restartFirst;
     for (;;) {
         if (restart) {
@@ -108,20 +120,22 @@ void FerrowService::runJavaLoop(bool restartFirst)
             shutdownJava();
             awaitPreviousJavaEnd();
         }
-        if (phase == Phase::Stopping || phase == Phase::Failed)
-            return;
-        if (!launchJava())
-            return;
-        if (phase != Phase::RestartRequested)
-            return;
+        if (phase == Phase::Stopping || phase == Phase::Failed || !launchJava()
+            || phase != Phase::RestartRequested)
+            break;
+        if (restartAfterStartup) {
+            QTimer::singleShot(0, this, &FerrowService::startRequestedRestart);
+            break;
+        }
         restart = true;
     }
+    javaLoopActive = false;
 }
 
 void FerrowService::startRequestedRestart()
 {
     // A stop that came meanwhile has already ended the restart's Java.
-    if (phase == Phase::RestartRequested)
+    if (phase == Phase::RestartRequested && !javaLoopActive)
         runJavaLoop(true);
 }
 
@@ -161,20 +175,16 @@ bool FerrowService::launchJava()
     javaCrashed = false;
 
     javaRunning = true;
+    restartAfterStartup = false;
     if (!javaProcess.waitForStarted(limits.processStartTimeoutMs)) {
         reportFailure(tr("Unable to start up service: %1").arg(javaProcess.errorString()));
         javaRunning = false;
     } else {
         logMessage(tr("%1 startup java Process ok ").arg(serviceDescription()), LogSuccess, 0, 0);
-        // The service counts as up once a Java process runs, so that a stop
-        // is accepted during the start-up wait and the restarts.
-        reportStarted();
-        // A stop or a restart request ends the wait: both shut this Java down.
-        for (int pass = 0; pass < limits.startupWaitPasses && javaRunning && !startupCompleted
-                           && phase == Phase::StartingUp;
-             ++pass) {
-            waitPass();
-        }
+        // The marker ends the wait (it starts the phase Running), and so do a
+        // stop and a restart request: both shut this Java down.
+        handleEventsUntil([this] { return !javaRunning || startupCompleted || phase != Phase::StartingUp; },
+                          limits.passMs, limits.startupWaitMs);
         if (startupCompleted)
             javaRunning = true;
     }
@@ -182,17 +192,26 @@ bool FerrowService::launchJava()
     if (phase != Phase::StartingUp)
         return true;
     if (!javaRunning || shutdownCompleted) {
-        if (serviceMode) {
-            logMessage(tr("Unable to start up service: %1").arg(javaProcess.errorString()), LogError,
-                       kStartupFailureEventId, kStartupFailureCategory);
-        } else {
-            qDebug() << "Unable to start up";
-        }
-        endEventLoop(kJavaFailedExitCode);
+        failStartUp();
         return false;
     }
+    // The whole wait without the marker: start-up counts as good.
     phase = Phase::Running;
     return true;
+}
+
+void FerrowService::failStartUp()
+{
+    if (serviceMode) {
+        logMessage(tr("Unable to start up service: %1").arg(javaProcess.errorString()), LogError,
+                   kStartupFailureEventId, kStartupFailureCategory);
+    } else {
+        qDebug() << "Unable to start up";
+    }
+    // Inside start the service has never run: under the service manager it
+    // goes from start-pending to stopped. A restart's failure ends a service
+    // that ran.
+    endEventLoop(kJavaFailedExitCode, starting);
 }
 
 void FerrowService::stop()
@@ -224,56 +243,103 @@ void FerrowService::shutdownJava()
             // The process object would send it only when events are next
             // handled; the pause that follows is meant for the Java side.
             javaProcess.waitForBytesWritten(1000);
-            QThread::msleep(static_cast<unsigned long>(limits.quitPauseMs));
+            handleEventsFor(limits.passMs, limits.quitPauseMs);
         }
-        QElapsedTimer waited;
-        waited.start();
-        while (!shutdownCompleted) {
-            if (waited.hasExpired(limits.stopTimeoutMs)) {
-                killJava(tr("Service %1 did not shut down within %2 s; its Java process was killed.")
-                             .arg(serviceDescription())
-                             .arg(limits.stopTimeoutMs / 1000.0));
-                // Only a stop ends the run; a restart goes on with a new Java.
-                if (phase == Phase::Stopping)
-                    endEventLoop(kJavaKilledExitCode);
-                break;
-            }
-            waitPass();
+        if (!handleEventsUntil([this] { return shutdownCompleted; }, limits.passMs, limits.stopTimeoutMs)) {
+            killJava(tr("Service %1 did not shut down within %2 s; its Java process was killed.")
+                         .arg(serviceDescription())
+                         .arg(limits.stopTimeoutMs / 1000.0));
+            // Only a stop ends the run; a restart goes on with a new Java.
+            if (phase == Phase::Stopping)
+                endEventLoop(kJavaKilledExitCode);
         }
     }
     logMessage(tr("Service %1 succesfully stopped.").arg(serviceDescription()), LogSuccess, 0, 0);
 }
 
+// Every marker of a read is acted on, in the order they stand; a read that
+// holds one is not forwarded.
 void FerrowService::printStdOut()
 {
-    const QString text = QString::fromUtf8(javaProcess.readAllStandardOutput()).trimmed();
-    if (text.contains(QLatin1String(kStartupMarker))) {
-        startupCompleted = true;
-        logMessage(tr("%1 startup completed").arg(serviceDescription()), LogSuccess, 0, 0);
-    } else if (text.contains(QLatin1String(kShutdownMarker))) {
-        shutdownCompleted = true;
-        logMessage(tr("%1 shutdown completed").arg(serviceDescription()), LogSuccess, 0, 0);
-    } else if (text.contains(QLatin1String(kRestartMarker))) {
-        logMessage(tr("%1 do restart").arg(serviceDescription()), LogSuccess, 0, 0);
-        // In a start-up wait the restart loop is already there to take it; a
-        // restart under way or a stop leaves nothing to do. While Java runs,
-        // the loop is entered from the event loop, never inside this signal.
-        if (phase == Phase::StartingUp) {
-            phase = Phase::RestartRequested;
-        } else if (phase == Phase::Running) {
-            phase = Phase::RestartRequested;
-            QTimer::singleShot(0, this, &FerrowService::startRequestedRestart);
+    const QByteArray bytes = javaProcess.takeAvailable(QProcess::StandardOutput);
+    const std::vector<Marker> markers = markersIn(bytes);
+    if (markers.empty()) {
+        // As qDebug() would pass it on, without the copy its stream makes.
+        if (!serviceMode)
+            qt_message_output(QtDebugMsg, QMessageLogContext(), textOfRead(bytes).trimmed());
+        return;
+    }
+    for (const Marker marker : markers) {
+        switch (marker) {
+        case Marker::Startup: startupMarkerRead(); break;
+        case Marker::Shutdown:
+            shutdownCompleted = true;
+            logMessage(tr("%1 shutdown completed").arg(serviceDescription()), LogSuccess, 0, 0);
+            break;
+        case Marker::Restart: restartMarkerRead(); break;
         }
-    } else if (!serviceMode) {
-        qDebug().noquote() << text;
     }
 }
 
+void FerrowService::startupMarkerRead()
+{
+    startupCompleted = true;
+    logMessage(tr("%1 startup completed").arg(serviceDescription()), LogSuccess, 0, 0);
+    // Start-up is complete at once, unless this Java has already said it shut
+    // down or ended; what follows in the same read then finds it running.
+    if (phase == Phase::StartingUp && !shutdownCompleted) {
+        javaRunning = true;
+        phase = Phase::Running;
+    }
+}
+
+void FerrowService::restartMarkerRead()
+{
+    logMessage(tr("%1 do restart").arg(serviceDescription()), LogSuccess, 0, 0);
+    // Before the start-up marker the loop in its start-up wait takes it; a
+    // restart under way or a stop leaves nothing to do. Once Java has started
+    // up, the loop is entered from the event loop, never inside this signal.
+    if (phase == Phase::StartingUp) {
+        phase = Phase::RestartRequested;
+    } else if (phase == Phase::Running) {
+        phase = Phase::RestartRequested;
+        restartAfterStartup = true;
+        if (!javaLoopActive)
+            QTimer::singleShot(0, this, &FerrowService::startRequestedRestart);
+    }
+}
+
+// Whole lines: what was read up to its last line end is one entry (or one
+// warning); the beginning of a line waits for its end, briefly. Read as it
+// comes, the JVM's own warnings would otherwise be cut in pieces.
 void FerrowService::printStdErrorOut()
 {
-    const QByteArray bytes = javaProcess.readAllStandardError();
+    standardErrorPending += javaProcess.takeAvailable(QProcess::StandardError);
+    const int lineEnd = standardErrorPending.lastIndexOf('\n') + 1;
+    const int cut = standardErrorPending.size() >= limits.longestHeldLine ? standardErrorPending.size() : lineEnd;
+    if (cut > 0) {
+        relayStandardError(standardErrorPending.left(cut));
+        standardErrorPending.remove(0, cut);
+    }
+    if (standardErrorPending.isEmpty())
+        partialLineTimer.stop();
+    else if (!partialLineTimer.isActive())
+        partialLineTimer.start(limits.partialLineWaitMs);
+}
+
+void FerrowService::flushStandardError()
+{
+    partialLineTimer.stop();
+    if (standardErrorPending.isEmpty())
+        return;
+    relayStandardError(standardErrorPending);
+    standardErrorPending.clear();
+}
+
+void FerrowService::relayStandardError(const QByteArray& bytes)
+{
     if (serviceMode)
-        logMessage(QString::fromUtf8(bytes), LogError, 0, 0);
+        logMessage(textOfRead(bytes), LogError, 0, 0);
     else
         qWarning() << "ERROR:" << bytes;
 }
@@ -281,6 +347,9 @@ void FerrowService::printStdErrorOut()
 void FerrowService::javaFinished(int exitCode, QProcess::ExitStatus status)
 {
     javaCrashed = status == QProcess::CrashExit;
+    // Its last words come before what its end brings.
+    standardErrorPending += javaProcess.takeAvailable(QProcess::StandardError);
+    flushStandardError();
     // What the Java process started goes with it.
     javaProcess.endLeftovers();
     frwHasFinished(exitCode);
@@ -313,22 +382,12 @@ void FerrowService::awaitPreviousJavaEnd()
 {
     // The shut-down marker may come before the process has ended, and a
     // process object cannot start a new program while the old one runs.
-    QElapsedTimer waited;
-    waited.start();
-    while (javaProcess.state() != QProcess::NotRunning
-           && !waited.hasExpired(limits.previousExitTimeoutMs)) {
-        waitPass();
-    }
+    handleEventsUntil([this] { return javaProcess.state() == QProcess::NotRunning; }, limits.passMs,
+                      limits.previousExitTimeoutMs);
     if (javaProcess.state() != QProcess::NotRunning) {
         killJava(tr("%1 Java process did not end after its shut-down; it was killed.")
                      .arg(serviceDescription()));
     }
-}
-
-void FerrowService::waitPass() const
-{
-    QCoreApplication::processEvents();
-    QThread::msleep(static_cast<unsigned long>(limits.passSleepMs));
 }
 
 void FerrowService::killJava(const QString& reason)
@@ -356,11 +415,14 @@ void FerrowService::reportFailure(const QString& text)
         qWarning() << "ERROR:" << text;
 }
 
-void FerrowService::endEventLoop(int exitCode)
+void FerrowService::endEventLoop(int exitCode, bool startFailed)
 {
     if (phase != Phase::Stopping)
         phase = Phase::Failed;
     if (failureExitCode == 0)
         failureExitCode = exitCode;
-    QCoreApplication::exit(failureExitCode);
+    if (startFailed)
+        failStart(failureExitCode);
+    else
+        QCoreApplication::exit(failureExitCode);
 }

@@ -2,9 +2,11 @@
 // child process, relays its console, follows its markers, restarts and stops it.
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QProcess>
 #include <QString>
+#include <QTimer>
 
 #include "javaprocess.h"
 #include "servicebase.h"
@@ -41,7 +43,7 @@ private:
     enum class Phase {
         Idle,             // nothing started yet
         StartingUp,       // a Java process is in its start-up wait
-        Running,          // Java is up; its end would be unexpected
+        Running,          // Java has started up; its end would be unexpected
         RestartRequested, // Java asked for a restart that has not begun
         Restarting,       // the restart loop shuts the old Java down
         Stopping,         // a stop came; it wins over every restart
@@ -52,11 +54,17 @@ private:
     void startRequestedRestart();
     bool launchJava();
     void awaitPreviousJavaEnd();
-    void waitPass() const;
     void killJava(const QString& reason);
     void reportFailure(const QString& text);
-    void endEventLoop(int exitCode);
+    // Ends the run with exitCode (the first failure's code wins); a start
+    // that failed tells the service framework so.
+    void endEventLoop(int exitCode, bool startFailed = false);
+    void failStartUp();
     void javaFinished(int exitCode, QProcess::ExitStatus status);
+    void startupMarkerRead();
+    void restartMarkerRead();
+    void relayStandardError(const QByteArray& bytes);
+    void flushStandardError();
 
     JavaProcess javaProcess;
     QString appDirPath;
@@ -73,4 +81,13 @@ private:
     bool javaCrashed = false;
     // Non-zero once the run must end with a failure.
     int failureExitCode = 0;
+    // Inside start: the service manager sees the service start-pending.
+    bool starting = false;
+    // The Java loop runs (a start or a restart under way).
+    bool javaLoopActive = false;
+    // The restart asked for came once the current Java had started up.
+    bool restartAfterStartup = false;
+    // The beginning of a line of standard error, waiting for its end.
+    QByteArray standardErrorPending;
+    QTimer partialLineTimer;
 };

@@ -26,6 +26,15 @@ void JavaProcess::killTree()
     kill();
 }
 
+QByteArray JavaProcess::takeAvailable(ProcessChannel channel)
+{
+    const ProcessChannel previous = readChannel();
+    setReadChannel(channel);
+    QByteArray bytes = read(bytesAvailable());
+    setReadChannel(previous);
+    return bytes;
+}
+
 void JavaProcess::endLeftovers()
 {
     if (childId != 0)

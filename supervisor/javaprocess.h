@@ -25,6 +25,10 @@ public:
     // Once the Java process has ended: kills what it started and left behind.
     void endLeftovers();
 
+    // All the bytes the channel holds now, in one array of their size
+    // (readAll would grow a larger one first, to see whether more comes).
+    QByteArray takeAvailable(ProcessChannel channel);
+
 protected:
     void setupChildProcess() override;
 

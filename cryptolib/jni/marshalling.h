@@ -13,12 +13,20 @@
 
 namespace quillon::jni {
 
-// The longest Java array, in bytes.
-constexpr std::size_t kLongestJavaArray = static_cast<std::size_t>(std::numeric_limits<jsize>::max());
+// The longest byte[] the JVM allocates. A jsize reaches Integer.MAX_VALUE,
+// but HotSpot refuses the last two lengths ("Requested array size exceeds VM
+// limit"), whatever the heap.
+constexpr std::size_t kLongestJavaArray = static_cast<std::size_t>(std::numeric_limits<jsize>::max()) - 2;
 
 constexpr bool fitsJavaArray(std::size_t length)
 {
     return length <= kLongestJavaArray;
+}
+
+// Whether a result `extra` bytes longer than `length` bytes fits a Java array.
+constexpr bool fitsJavaArray(std::size_t length, std::size_t extra)
+{
+    return length <= kLongestJavaArray && extra <= kLongestJavaArray - length;
 }
 
 // The array's bytes, or nothing when the array is null. Bytes is

@@ -19,7 +19,7 @@ JNIEXPORT jbyteArray JNICALL Java_Quillon_Vaultor_encrypt(JNIEnv* env, jclass, j
     // hold is refused before any work.
     const bool fits = quillon::jni::guardedCall(false, [&] {
         return data == nullptr ||
-               quillon::jni::fitsJavaArray(static_cast<std::size_t>(env->GetArrayLength(data)) +
+               quillon::jni::fitsJavaArray(static_cast<std::size_t>(env->GetArrayLength(data)),
                                            CryptoService::kSealOverhead);
     });
     if (!fits) {

@@ -14,7 +14,8 @@
 #   - the machine identity sources as Wine answers them;
 #   - quillonsvc.exe installed, started, commanded, stopped and removed
 #     through Wine's service manager, with a stand-in for the Java runtime,
-#     and the exit codes that manager reports.
+#     the states it shows of a start that takes a while and of a stop during
+#     it, and the exit codes that manager reports.
 # Exits non-zero when anything fails. Usage: scripts/windows/check.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)

@@ -50,10 +50,14 @@ protected:
     virtual void resume();
     virtual void processCommand(int code);
 
-    // From inside start: the service is up, though start goes on (waiting
-    // for its application, say). Under the service manager it reads as
-    // running from now on, so that a stop is accepted; elsewhere nothing.
-    void reportStarted();
+    // From inside start: the start has failed and the service will not run.
+    // The event loop is told to end with exitCode (which should say why: not
+    // 0); under the service manager the service goes from start-pending
+    // straight to stopped, with that code as its service-specific exit code,
+    // and never reads as running. A start that returns without this call has
+    // succeeded, and the service reads as running from then on. Meanwhile it
+    // stays start-pending and takes a stop, which ends the run as a stop.
+    void failStart(int exitCode);
 
     virtual void createApplication(int& argc, char** argv) = 0;
     virtual int runApplication() = 0;

@@ -2,6 +2,7 @@
 // real service manager layer: install, console launch, status, controls,
 // stop and removal.
 #include "program_runner.h"
+#include "status_poller.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,9 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <chrono>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -67,12 +71,15 @@ QString registryValue(const QString& name, const QString& key)
 }
 
 // A started service gets the system's environment, not its starter's: its
-// name goes into its entry, as an administrator sets a service's variables.
-void giveServiceItsName(const QString& name)
+// name goes into its entry, as an administrator sets a service's variables,
+// with any other variables it is to have.
+void giveServiceItsName(const QString& name, const QStringList& variables = {})
 {
     QFile file(stateDir + QStringLiteral("/services/") + name.toLower() + QStringLiteral(".conf"));
     ASSERT_TRUE(file.open(QIODevice::Append));
     file.write("environment=QUILLON_TEST_SERVICE_NAME=" + name.toUtf8() + "\n");
+    for (const QString& variable : variables)
+        file.write("environment=" + variable.toUtf8() + "\n");
 }
 
 // Polls "-v" until the service reads as running (or not), generously.
@@ -99,12 +106,17 @@ bool waitForEvent(const QString& name, const QString& text)
 class FrameworkServiceEndToEnd : public ::testing::Test
 {
 protected:
-    void SetUp() override { QDir().mkpath(stateDir); }
+    void SetUp() override
+    {
+        QDir().mkpath(stateDir);
+        // The service manager's view, polled from this process.
+        ::setenv("QUILLON_STATE_DIR", stateDir.toLocal8Bit().constData(), 1);
+    }
     // Whatever a failed step left behind: no service process outlives the test.
     void TearDown() override
     {
         for (const QString& name : {QStringLiteral("QuillonE2E"), QStringLiteral("QuillonE2ESpace"),
-                                    QStringLiteral("QuillonE2EAccount")}) {
+                                    QStringLiteral("QuillonE2EAccount"), QStringLiteral("QuillonE2EStates")}) {
             runProgram(program, {QStringLiteral("-t")}, name);
             runProgram(program, {QStringLiteral("-u")}, name);
         }
@@ -232,6 +244,58 @@ TEST_F(FrameworkServiceEndToEnd, AccountRulesReachTheRegistry)
         } else {
             EXPECT_EQ(account, QString::fromLatin1(c.account)) << label;
         }
+    }
+    runProgram(program, {QStringLiteral("-u")}, name);
+}
+
+// What the service manager shows of a start, polled every 2 ms as a monitor
+// polls it: start-pending until the service's start has returned, and a
+// start that failed, or that a stop ended, never reads as running.
+TEST_F(FrameworkServiceEndToEnd, StartPendingLastsAsLongAsStart)
+{
+    using quillon::testing::StatusPoller;
+    const QString name = QStringLiteral("QuillonE2EStates");
+    enum class Then { StopOnceRunning, StopWhileStarting, Nothing };
+    const struct {
+        const char* label;
+        QStringList variables;
+        Then then;
+        std::vector<DWORD> states;
+        DWORD win32;
+        DWORD specific;
+    } cases[] = {
+        // A stop that takes a moment, so that a poll sees it stop-pending.
+        {"a start that takes 1.5 s", {"QUILLON_TEST_START_MS=1500", "QUILLON_TEST_STOP_MS=300"}, Then::StopOnceRunning,
+         {SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}, 0, 0},
+        {"a stop while start runs", {"QUILLON_TEST_START_MS=600000", "QUILLON_TEST_STOP_MS=300"},
+         Then::StopWhileStarting,
+         {SERVICE_START_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED}, 0, 0},
+        {"a start that fails with 3", {"QUILLON_TEST_START_MS=300", "QUILLON_TEST_START_FAILS=3"}, Then::Nothing,
+         {SERVICE_START_PENDING, SERVICE_STOPPED}, ERROR_SERVICE_SPECIFIC_ERROR, 3},
+    };
+    for (const auto& c : cases) {
+        runProgram(program, {QStringLiteral("-u")}, name);
+        ASSERT_EQ(runProgram(program, {QStringLiteral("-i")}, name).exitCode, 0) << c.label;
+        giveServiceItsName(name, c.variables);
+        const StatusPoller poller(name.toStdU16String());
+        const ProgramOutcome started = runProgram(program, {}, name);
+        ASSERT_EQ(started.exitCode, 0) << c.label << started.err;
+        if (c.then == Then::StopOnceRunning) {
+            ASSERT_TRUE(poller.waitFor(SERVICE_RUNNING, SERVICE_START_PENDING, std::chrono::seconds(60))) << c.label;
+        } else if (c.then == Then::StopWhileStarting) {
+            ASSERT_TRUE(waitForEvent(name, QStringLiteral("started"))) << c.label;
+        }
+        if (c.then != Then::Nothing) {
+            const ProgramOutcome stopped = runProgram(program, {QStringLiteral("-t")}, name);
+            EXPECT_EQ(stopped.exitCode, 0) << c.label;
+            EXPECT_EQ(stopped.out + stopped.err, "") << c.label;
+        }
+        ASSERT_TRUE(poller.waitFor(SERVICE_STOPPED, SERVICE_START_PENDING, std::chrono::seconds(60))) << c.label;
+        const auto changes = poller.changes();
+        const auto states = quillon::testing::statesSince(changes, SERVICE_START_PENDING);
+        EXPECT_EQ(states, c.states) << c.label << ": " << quillon::testing::stateNames(states);
+        EXPECT_EQ(changes.back().win32ExitCode, c.win32) << c.label;
+        EXPECT_EQ(changes.back().specificExitCode, c.specific) << c.label;
     }
     runProgram(program, {QStringLiteral("-u")}, name);
 }

@@ -30,7 +30,7 @@ public:
     bool createNoApplication = false;
 
     using QtServiceBase::logMessage;
-    void reportStartedForTest() { reportStarted(); }
+    void failStartForTest(int exitCode) { failStart(exitCode); }
 
 protected:
     void start() override

@@ -52,7 +52,7 @@ public:
         std::thread manager([&] {
             if (!script()) {
                 ADD_FAILURE() << "the manager's script failed";
-                if (fakescm::waitForReportedState(SERVICE_RUNNING, 1))
+                if (fakescm::waitForReportedState(SERVICE_START_PENDING, 1))
                     fakescm::deliverControl(SERVICE_CONTROL_STOP, waitMs);
             }
         });
@@ -130,8 +130,7 @@ TEST_F(RuntimeTest, StopOvertakingAStartWakesOnlyItsOwnWaiterAndNoRunningFollows
     };
     ServiceRun run(service);
     run.exec([&] {
-        // The stop comes while start runs, as it does once the service reads
-        // as running from inside start.
+        // The stop comes while start runs: a start-pending service takes it.
         if (!fakescm::waitForReportedState(SERVICE_START_PENDING, waitMs))
             return false;
         for (int i = 0; i < waitMs / 5 && !startBegan; ++i)
@@ -152,30 +151,105 @@ TEST_F(RuntimeTest, StopOvertakingAStartWakesOnlyItsOwnWaiterAndNoRunningFollows
     EXPECT_EQ(seen.back(), static_cast<DWORD>(SERVICE_STOPPED));
 }
 
-TEST_F(RuntimeTest, ServiceReportingItselfStartedRunsBeforeStartReturns)
+// A start that waits for its application, handling events meanwhile, until
+// its stop has come or it is told to go on.
+void startThatWaits(RecordingService& service, std::atomic<bool>& began, std::atomic<bool>& goOn)
 {
-    // A stop is accepted once the service says it is up, start still waiting.
-    RecordingService service({QStringLiteral("prog")});
-    std::atomic<bool> stopped{false};
     service.onStart = [&] {
-        service.reportStartedForTest();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!stopped && std::chrono::steady_clock::now() < deadline)
+        began = true;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!goOn && std::chrono::steady_clock::now() < deadline)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     };
-    service.onStop = [&] { stopped = true; };
+}
+
+bool waitFor(const std::atomic<bool>& flag)
+{
+    for (int i = 0; i < waitMs / 5 && !flag; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return flag;
+}
+
+// ControlService's error through the manager, or ERROR_SUCCESS.
+DWORD controlError(DWORD control)
+{
+    SC_HANDLE manager = ServiceApi::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE handle = ServiceApi::OpenServiceW(manager, reinterpret_cast<LPCWSTR>(name.utf16()),
+                                                SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_INTERROGATE
+                                                    | SERVICE_USER_DEFINED_CONTROL);
+    SERVICE_STATUS status{};
+    const DWORD error = ServiceApi::ControlService(handle, control, &status) ? ERROR_SUCCESS : GetLastError();
+    ServiceApi::CloseServiceHandle(handle);
+    ServiceApi::CloseServiceHandle(manager);
+    return error;
+}
+
+TEST_F(RuntimeTest, StartPendingUntilStartReturnsThenRunning)
+{
+    RecordingService service({QStringLiteral("prog")});
+    std::atomic<bool> began{false};
+    std::atomic<bool> goOn{false};
+    startThatWaits(service, began, goOn);
+    std::vector<DWORD> whileStarting;
     ServiceRun run(service);
-    run.exec([] {
-        return fakescm::waitForReportedState(SERVICE_RUNNING, waitMs)
-            && QtServiceController(name).stop();
+    run.exec([&] {
+        if (!waitFor(began))
+            return false;
+        whileStarting = states(fakescm::reportedStatuses());
+        goOn = true;
+        return waitUntilStarted() && QtServiceController(name).stop();
     });
-    EXPECT_TRUE(stopped);
+    EXPECT_EQ(whileStarting, std::vector<DWORD>{SERVICE_START_PENDING});
     const auto seen = states(fakescm::reportedStatuses());
     ASSERT_GE(seen.size(), 3u);
-    EXPECT_EQ(seen[0], static_cast<DWORD>(SERVICE_START_PENDING));
-    EXPECT_EQ(seen[1], static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(seen[2], static_cast<DWORD>(SERVICE_STOP_PENDING));
-    EXPECT_EQ(seen.back(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(std::vector<DWORD>(seen.begin(), seen.begin() + 3),
+              (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_RUNNING}));
+}
+
+TEST_F(RuntimeTest, AStartPendingServiceTakesAStopAndNothingElse)
+{
+    // Through the manager's ControlService: a start-pending service that
+    // accepts a stop gets it; every other control is refused.
+    RecordingService service({QStringLiteral("prog")});
+    service.setFlags(QtServiceBase::Pausable);
+    std::atomic<bool> began{false};
+    std::atomic<bool> stopped{false};
+    startThatWaits(service, began, stopped);
+    service.onStop = [&] { stopped = true; };
+    std::vector<DWORD> refusals;
+    bool stopAccepted = false;
+    ServiceRun run(service);
+    const int code = run.exec([&] {
+        if (!waitFor(began))
+            return false;
+        for (const DWORD control : {DWORD(SERVICE_CONTROL_PAUSE), DWORD(SERVICE_CONTROL_INTERROGATE), DWORD(200)})
+            refusals.push_back(controlError(control));
+        stopAccepted = QtServiceController(name).stop();
+        return true;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(refusals, std::vector<DWORD>(3, ERROR_SERVICE_CANNOT_ACCEPT_CTRL));
+    EXPECT_TRUE(stopAccepted);
+    EXPECT_EQ(service.calls, (std::vector<std::string>{"start", "stop"}));
+    // Start-pending, stop-pending, stopped: never running.
+    auto seen = states(fakescm::reportedStatuses());
+    seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+    EXPECT_EQ(seen, (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED}));
+}
+
+TEST_F(RuntimeTest, AFailedStartGoesFromStartPendingToStoppedWithItsCode)
+{
+    RecordingService service({QStringLiteral("prog")});
+    service.onStart = [&] { service.failStartForTest(5); };
+    ServiceRun run(service);
+    EXPECT_EQ(run.exec([] { return fakescm::waitForReportedState(SERVICE_STOPPED, waitMs); }), 0);
+    EXPECT_EQ(service.calls, (std::vector<std::string>{"start"}));
+    const auto statuses = fakescm::reportedStatuses();
+    auto seen = states(statuses);
+    seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+    EXPECT_EQ(seen, (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_STOPPED}));
+    EXPECT_EQ(statuses.back().dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(statuses.back().dwServiceSpecificExitCode, 5u);
 }
 
 TEST_F(RuntimeTest, ServiceQuittingItselfIsReportedStoppedWithItsExitCode)

@@ -102,6 +102,53 @@ INSTANTIATE_TEST_SUITE_P(
                       StopSignalCase{"CtrlCToTheGroup", SIGINT, true}),
     [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
+// A signal mask of /proc/<pid>/status ("SigIgn", "SigCgt").
+quint64 signalMask(qint64 pid, const QByteArray& field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().toULongLong(nullptr, 16);
+    }
+    return 0;
+}
+
+bool inMask(quint64 mask, int signal)
+{
+    return (mask >> (signal - 1)) & 1U;
+}
+
+TEST_F(QuillonsvcRunTest, ASignalIgnoredAtTheStartStaysIgnored)
+{
+    // As `nohup quillonsvc -e` starts it: closing the terminal must not stop
+    // the application; the other signals still do.
+    script(QStringLiteral("startup;quit;shutdown"));
+    ProgramOptions options;
+    options.ignoredSignals = {SIGHUP};
+    RunningProgram svc({installCopy().toStdString(), "-e"}, options);
+    ASSERT_TRUE(svc.started());
+    ASSERT_TRUE(waitUntil([&] { return hasEntry(entry::startupCompleted); }, 90000));
+    // The run is in its event loop: its handling of the signals is in place.
+    const quint64 ignored = signalMask(svc.pid(), "SigIgn");
+    const quint64 caught = signalMask(svc.pid(), "SigCgt");
+    EXPECT_TRUE(inMask(ignored, SIGHUP));
+    EXPECT_FALSE(inMask(caught, SIGHUP));
+    EXPECT_TRUE(inMask(caught, SIGTERM));
+    EXPECT_TRUE(inMask(caught, SIGINT));
+
+    // An ignored signal is dropped as it is sent; the stop that follows is
+    // the only one.
+    svc.signal(SIGHUP);
+    EXPECT_TRUE(svc.running());
+    svc.signal(SIGTERM);
+    ASSERT_TRUE(svc.waitForEnd(std::chrono::seconds(60)));
+    EXPECT_EQ(svc.exitCode(), 0) << svc.standardError();
+    EXPECT_EQ(texts(), (QStringList{entry::startingUp, entry::processOk, entry::startupCompleted,
+                                    entry::goingToShutdown, entry::shutdownCompleted, entry::stopped}));
+}
+
 TEST_F(QuillonsvcRunTest, SecondSignalEndsTheForegroundRunAtOnce)
 {
     // Java ignores the quit command; the stop limit is 20 s.

@@ -117,7 +117,7 @@ TEST_F(StartupTest, ExitWithAnErrorCodeBeforeTheMarkerFailsAtOnce)
 {
     script(QStringLiteral("out:starting;exit:3"));
     SupervisorLimits limits = testLimits();
-    limits.startupWaitPasses = 1000000; // hours: only the exit code can end this wait in time
+    limits.startupWaitMs = 3600000; // an hour: only the exit code can end this wait in time
     makeService(Mode::Service, limits);
     EXPECT_EQ(run(), 1);
     const auto log = entries();
@@ -135,7 +135,7 @@ TEST_F(StartupTest, ExitWithZeroBeforeTheMarkerFailsAfterTheWait)
 {
     script(QStringLiteral("stamp:exit;exit:0"));
     SupervisorLimits limits = testLimits();
-    limits.startupWaitPasses = 800;
+    limits.startupWaitMs = 4000;
     makeService(Mode::Console, limits);
     // Java's System.nanoTime and steady_clock both read the monotonic clock.
     const auto monotonicMs = [] {
@@ -150,9 +150,9 @@ TEST_F(StartupTest, ExitWithZeroBeforeTheMarkerFailsAfterTheWait)
     ASSERT_TRUE(stamp.open(QIODevice::ReadOnly));
     const qint64 exited = stamp.readAll().trimmed().toLongLong() / 1000000;
 
-    // Every pass sleeps, so the whole wait, begun before Java ran, lasts at
-    // least this long; a wait cut short by the exit ends just after it.
-    const qint64 wholeWaitMs = qint64(limits.startupWaitPasses) * limits.passSleepMs;
+    // The wait is counted on the clock and begins once Java runs, so it lasts
+    // at least this long; a wait cut short by the exit ends just after it.
+    const qint64 wholeWaitMs = limits.startupWaitMs;
     ASSERT_LT(exited - beforeRun, wholeWaitMs) << "Java took longer to exit than the whole wait";
     EXPECT_GE(ended - beforeRun, wholeWaitMs) << "ended " << ended - exited << " ms after Java's exit";
     EXPECT_EQ(messageTexts(QtDebugMsg), QStringList{QStringLiteral("Unable to start up")});
@@ -163,7 +163,7 @@ TEST_F(StartupTest, NoMarkerKeepsTheServiceUpAfterTheWait)
 {
     script(QStringLiteral("out:working;quit;shutdown"));
     SupervisorLimits limits = testLimits();
-    limits.startupWaitPasses = 200;
+    limits.startupWaitMs = 1000;
     TestService& service = makeService(Mode::Service, limits);
     bool stillRunningAfterStart = false;
     const int exitCode = run([&] {

@@ -285,7 +285,7 @@ TEST_F(StopRestartTest, StopDuringStartupWaitEndsTheService)
 {
     script(QStringLiteral("out:booting;quit;shutdown"));
     SupervisorLimits limits = testLimits();
-    limits.startupWaitPasses = 720000;
+    limits.startupWaitMs = 3600000;
     TestService& service = makeService(Mode::Service, limits);
     // The stop request arrives while start still waits for the marker, as a
     // stop control does under the service manager.

@@ -115,7 +115,7 @@ QStringList SupervisorTest::localRuntimeArguments() const
 SupervisorLimits SupervisorTest::testLimits() const
 {
     SupervisorLimits limits;
-    limits.startupWaitPasses = 12000; // a minute, for a JVM on a busy machine
+    limits.startupWaitMs = 60000; // a minute, for a JVM on a busy machine
     limits.stopTimeoutMs = 30000;
     return limits;
 }

@@ -11,10 +11,17 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "event_log_reader.h"
 #include "ferrowservice.h"
+
+// Texts in test failures as text.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 struct CapturedMessage
 {

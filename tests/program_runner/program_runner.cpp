@@ -108,7 +108,7 @@ std::vector<char*> pointersTo(std::vector<std::string>& strings)
 
 // In the child between fork and exec: only async-signal-safe calls.
 [[noreturn]] void execChild(char* const* argv, char* const* envp, int input, int out, int err,
-                            bool ownProcessGroup, int report)
+                            bool ownProcessGroup, const std::vector<int>& ignored, int report)
 {
     if (ownProcessGroup)
         ::setpgid(0, 0);
@@ -119,6 +119,11 @@ std::vector<char*> pointersTo(std::vector<std::string>& strings)
     byDefault.sa_handler = SIG_DFL;
     for (int number = 1; number < NSIG; ++number)
         ::sigaction(number, &byDefault, nullptr);
+    // Ignored as a starter that wants them so leaves them; exec keeps that.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    for (const int number : ignored)
+        ::sigaction(number, &ignore, nullptr);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -233,7 +238,7 @@ RunningProgram::RunningProgram(const std::vector<std::string>& argv, const Progr
     if (pid == 0) {
         execChild(argumentPointers.data(), environmentPointers.data(), inputEnd.get(),
                   options.captureOutput ? child->out.get() : -1, options.captureOutput ? child->err.get() : -1,
-                  options.ownProcessGroup, reportWrite.get());
+                  options.ownProcessGroup, options.ignoredSignals, reportWrite.get());
     }
     reportWrite.reset();
     int error = 0;

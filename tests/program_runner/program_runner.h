@@ -2,8 +2,8 @@
 // print. Every wait is bounded; a program still running when its runner goes
 // is killed, so that no test leaves one behind.
 //
-// The child starts as a shell starts a command: default signal dispositions,
-// nothing blocked, the environment this process has at the start (with the
+// The child starts as a shell starts a command: default signal dispositions
+// (unless the options ask for some to be ignored), nothing blocked, the environment this process has at the start (with the
 // options' changes), standard input an open pipe that never delivers, like an
 // idle console's. Its output goes to anonymous files, so a program that
 // writes much never waits for the test to read.
@@ -39,6 +39,9 @@ struct ProgramOptions {
     bool closeInput = false;
     // False: the program writes to the test's own standard output and error.
     bool captureOutput = true;
+    // Signals the program starts with ignored, as `nohup` starts it with
+    // SIGHUP ignored; all others start at their default.
+    std::vector<int> ignoredSignals;
 };
 
 class RunningProgram

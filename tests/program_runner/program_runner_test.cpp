@@ -100,6 +100,22 @@ TEST(ProgramRunner, TheChildStartsWithDefaultSignalsAnOpenInputAndTheChangedEnvi
     EXPECT_EQ(outcome.out, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\nset changed unset\ninput-is-a-pipe\n");
 }
 
+TEST(ProgramRunner, TheChildStartsWithTheSignalsAskedForIgnored)
+{
+    // As nohup starts a program: SIGHUP ignored, the rest at its default,
+    // whatever this process ignores.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction oldInt {};
+    ASSERT_EQ(::sigaction(SIGINT, &ignore, &oldInt), 0);
+    ProgramOptions options;
+    options.ignoredSignals = {SIGHUP, SIGQUIT};
+    const ProgramOutcome outcome = runProgram(shell("grep -E '^SigIgn' /proc/self/status"), options);
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(outcome.out, "SigIgn:\t0000000000000005\n"); // bits of SIGHUP (1) and SIGQUIT (3)
+}
+
 TEST(ProgramRunner, AProgramThatCannotStartIsReported)
 {
     RunningProgram program({"/nonexistent/program"});

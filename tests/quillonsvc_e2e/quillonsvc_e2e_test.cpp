@@ -2,12 +2,14 @@
 // and removed, with the sample Java application behind it.
 #include "platform/win32_service.h"
 #include "program_runner.h"
+#include "status_poller.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -195,9 +197,8 @@ protected:
         return false;
     }
 
-    // Waits until the service has reported SERVICE_RUNNING: "-v" says
-    // running already while it starts, and a starting service takes no
-    // controls.
+    // Waits until the service has reported SERVICE_RUNNING, once the
+    // application has started up: "-v" says running already while it starts.
     bool waitForServiceRunning()
     {
         const auto deadline = std::chrono::steady_clock::now() + kWait;
@@ -226,8 +227,6 @@ protected:
         return texts;
     }
 
-    // The service reports running as soon as its JVM is up; the cycle
-    // below is meant to begin once the application has said it started.
     bool waitForEntry(const std::string& text)
     {
         const auto deadline = std::chrono::steady_clock::now() + kWait;
@@ -253,10 +252,33 @@ protected:
         ASSERT_GT(java, 0) << "no JVM behind the service";
     }
 
+    // quillonsvc with its libraries beside it (its run path is its own
+    // folder) and a Java runtime of its own; run() starts this copy.
+    void useProgramWithItsOwnJava()
+    {
+        programDir = stateDir + "/program";
+        ASSERT_EQ(std::system(("mkdir -p '" + programDir + "/Java/bin' && cp '" + program + "' '" + programDir
+                               + "/' && ln -s \"$(dirname '" + program + "')/libquillon_advapi32.so\" '" + programDir
+                               + "/' && ln -s \"$(dirname '" + program + "')/libquillon_kernel32.so\" '"
+                               + programDir + "/' && : > '" + programDir + "/quillon.jar'")
+                                  .c_str()),
+                  0);
+        executable = programDir + "/quillonsvc";
+    }
+
+    // The Java runtime of the copy: a shell script.
+    void setJava(const std::string& script)
+    {
+        const std::string java = programDir + "/Java/bin/java";
+        std::ofstream(java, std::ios::trunc) << "#!/bin/sh\n" << script;
+        ASSERT_EQ(::chmod(java.c_str(), 0755), 0);
+    }
+
     std::string stateDir;
     std::vector<std::pair<std::string, std::string>> saved;
     // The quillonsvc that run() starts.
     std::string executable = program;
+    std::string programDir;
 };
 
 // What the service manager reports of the service, through our layer.
@@ -390,16 +412,8 @@ TEST_F(QuillonsvcEndToEnd, InstallTwiceAndRemoveWhatIsNotThere)
 // service-specific, a clean stop as no error at all.
 TEST_F(QuillonsvcEndToEnd, ExitCodesReachTheServiceManagerAsServiceSpecific)
 {
-    // quillonsvc with its libraries beside it (its run path is its own
-    // folder) and a Java runtime of its own.
-    const std::string dir = stateDir + "/program";
-    ASSERT_EQ(std::system(("mkdir -p '" + dir + "/Java/bin' && cp '" + program + "' '" + dir
-                           + "/' && ln -s \"$(dirname '" + program + "')/libquillon_advapi32.so\" '" + dir
-                           + "/' && ln -s \"$(dirname '" + program + "')/libquillon_kernel32.so\" '" + dir
-                           + "/' && : > '" + dir + "/quillon.jar'")
-                              .c_str()),
-              0);
-    executable = dir + "/quillonsvc";
+    useProgramWithItsOwnJava();
+    const std::string& dir = programDir;
     const std::string startup = "echo '###QUILLSTARTUPCOMP###'\n";
     enum class End { JavaToldToExit, JavaNeverStarts, StopOption };
     const struct {
@@ -408,22 +422,26 @@ TEST_F(QuillonsvcEndToEnd, ExitCodesReachTheServiceManagerAsServiceSpecific)
         End end;
         DWORD win32;
         DWORD specific;
+        // As a monitor polling the service manager sees them.
+        std::vector<DWORD> states;
     } cases[] = {
         {"Java ends by itself with 3",
          startup + "i=0\nwhile [ ! -e java.go ] && [ $i -lt 1200 ]; do sleep 0.1; i=$((i + 1)); done\nexit 3\n",
-         End::JavaToldToExit, ERROR_SERVICE_SPECIFIC_ERROR, 3},
-        {"Java ends before its start-up marker", "exit 4\n", End::JavaNeverStarts, ERROR_SERVICE_SPECIFIC_ERROR, 1},
+         End::JavaToldToExit, ERROR_SERVICE_SPECIFIC_ERROR, 3,
+         {SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOPPED}},
+        // A failed start-up never reads as running.
+        {"Java ends before its start-up marker", "exit 4\n", End::JavaNeverStarts, ERROR_SERVICE_SPECIFIC_ERROR, 1,
+         {SERVICE_START_PENDING, SERVICE_STOPPED}},
         {"a clean stop",
          startup + "while read -r line && [ \"$line\" != QUIT ]; do :; done\necho '###QUILLSHUTDOWNCOMP###'\n",
-         End::StopOption, 0, 0},
+         End::StopOption, 0, 0, {SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING, SERVICE_STOPPED}},
     };
     ASSERT_EQ(run({"-i"}).exitCode, 0);
     for (const auto& c : cases) {
-        const std::string java = dir + "/Java/bin/java";
-        std::ofstream(java, std::ios::trunc) << "#!/bin/sh\n" << c.java;
-        ASSERT_EQ(::chmod(java.c_str(), 0755), 0);
+        setJava(c.java);
         ::unlink((dir + "/java.go").c_str());
 
+        const quillon::testing::StatusPoller poller(u"Quillon");
         ASSERT_EQ(run({}).exitCode, 0) << c.label;
         if (c.end != End::JavaNeverStarts) {
             ASSERT_TRUE(waitForServiceRunning()) << c.label;
@@ -438,7 +456,118 @@ TEST_F(QuillonsvcEndToEnd, ExitCodesReachTheServiceManagerAsServiceSpecific)
         ASSERT_TRUE(waitForStopped(status)) << c.label << ": state " << status.dwCurrentState;
         EXPECT_EQ(status.dwWin32ExitCode, c.win32) << c.label;
         EXPECT_EQ(status.dwServiceSpecificExitCode, c.specific) << c.label;
+        ASSERT_TRUE(poller.waitFor(SERVICE_STOPPED, SERVICE_START_PENDING, kWait)) << c.label;
+        const auto states = quillon::testing::statesSince(poller.changes(), SERVICE_START_PENDING);
+        EXPECT_EQ(states, c.states) << c.label << ": " << quillon::testing::stateNames(states);
     }
+    EXPECT_EQ(run({"-u"}).exitCode, 0);
+}
+
+// A start as the service manager shows it, polled every 2 ms as a monitor
+// polls it: start-pending until the application has said it started up.
+// Prints when each state and the marker came, counted from the start request.
+TEST_F(QuillonsvcEndToEnd, StartPendingUntilTheApplicationHasStartedUp)
+{
+    using namespace std::chrono;
+    using quillon::testing::StatusPoller;
+    useProgramWithItsOwnJava();
+    // An application that needs 3 s to start; it notes the moment it writes
+    // its marker (the wall clock, in nanoseconds).
+    setJava("sleep 3\ndate +%s%N > '" + programDir + "/marker.time'\necho '###QUILLSTARTUPCOMP###'\n"
+            "while read -r line && [ \"$line\" != QUIT ]; do :; done\necho '###QUILLSHUTDOWNCOMP###'\n");
+    ASSERT_EQ(run({"-i"}).exitCode, 0);
+    const StatusPoller poller(u"Quillon");
+    const auto requested = system_clock::now();
+    ASSERT_EQ(run({}).exitCode, 0);
+    ASSERT_TRUE(poller.waitFor(SERVICE_RUNNING, SERVICE_START_PENDING, kWait));
+    EXPECT_EQ(run({"-t"}).exitCode, 0);
+    ASSERT_TRUE(poller.waitFor(SERVICE_STOPPED, SERVICE_RUNNING, kWait));
+
+    const auto changes = poller.changes();
+    const auto states = quillon::testing::statesSince(changes, SERVICE_START_PENDING);
+    EXPECT_EQ(states, (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING,
+                                          SERVICE_STOPPED}))
+        << quillon::testing::stateNames(states);
+    const auto* pending = quillon::testing::firstChangeTo(changes, SERVICE_START_PENDING);
+    const auto* running = quillon::testing::firstChangeTo(changes, SERVICE_RUNNING);
+    const std::string markerText = readText(programDir + "/marker.time");
+    ASSERT_TRUE(pending != nullptr && running != nullptr && !markerText.empty());
+    const system_clock::time_point marker {duration_cast<system_clock::duration>(nanoseconds(std::stoll(markerText)))};
+    // Running is reported once the marker has been read, never before it.
+    EXPECT_GE(running->at, marker);
+    const auto since = [&](system_clock::time_point at) {
+        return duration_cast<microseconds>(at - requested).count() / 1000.0;
+    };
+    std::printf("start request at +0 ms; START_PENDING seen at +%.1f ms; marker written at +%.1f ms; "
+                "RUNNING seen at +%.1f ms (%.1f ms after the marker, polled every 2 ms)\n",
+                since(pending->at), since(marker), since(running->at),
+                duration_cast<microseconds>(running->at - marker).count() / 1000.0);
+    EXPECT_EQ(run({"-u"}).exitCode, 0);
+}
+
+// A stop during the start-up wait: it ends the wait, the application gets
+// its quit command, and the service goes from start-pending to stopped by
+// way of stop-pending, never running.
+TEST_F(QuillonsvcEndToEnd, AStopWhileStartPendingStopsWithoutRunning)
+{
+    using quillon::testing::StatusPoller;
+    useProgramWithItsOwnJava();
+    // An application that never says it started, and takes a moment to shut down.
+    setJava("while read -r line && [ \"$line\" != QUIT ]; do :; done\nsleep 0.3\n"
+            "echo '###QUILLSHUTDOWNCOMP###'\n");
+    ASSERT_EQ(run({"-i"}).exitCode, 0);
+    const StatusPoller poller(u"Quillon");
+    ASSERT_EQ(run({}).exitCode, 0);
+    ASSERT_TRUE(waitForEntry("Quillon startup java Process ok ")); // in its start-up wait
+    const Outcome stopped = run({"-t"});
+    EXPECT_EQ(stopped.exitCode, 0);
+    EXPECT_EQ(stopped.out + stopped.err, "");
+    ASSERT_TRUE(poller.waitFor(SERVICE_STOPPED, SERVICE_START_PENDING, kWait));
+
+    const auto changes = poller.changes();
+    const auto states = quillon::testing::statesSince(changes, SERVICE_START_PENDING);
+    EXPECT_EQ(states, (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_STOP_PENDING, SERVICE_STOPPED}))
+        << quillon::testing::stateNames(states);
+    EXPECT_EQ(changes.back().win32ExitCode, 0u);
+    EXPECT_EQ(changes.back().specificExitCode, 0u);
+    const auto texts = eventTexts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Service Quillon is going to shutdown."), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Quillon shutdown completed"), texts.end());
+    EXPECT_EQ(std::find(texts.begin(), texts.end(), "Quillon startup completed"), texts.end());
+    EXPECT_EQ(run({"-u"}).exitCode, 0);
+}
+
+// A restart the application asks for, here in the same read as its start-up
+// marker: start-up completes (running), then the restart follows, and the
+// new JVM leaves the service running.
+TEST_F(QuillonsvcEndToEnd, ARestartLeavesTheServiceRunning)
+{
+    using quillon::testing::StatusPoller;
+    useProgramWithItsOwnJava();
+    setJava("runs=$(cat runs 2>/dev/null || echo 0)\necho $((runs + 1)) > runs\n"
+            "if [ \"$runs\" = 0 ]; then printf '###QUILLSTARTUPCOMP###\\n###QUILLRESTART###\\n';"
+            " else echo '###QUILLSTARTUPCOMP###'; fi\n"
+            "while read -r line && [ \"$line\" != QUIT ]; do :; done\necho '###QUILLSHUTDOWNCOMP###'\n");
+    ASSERT_EQ(run({"-i"}).exitCode, 0);
+    const StatusPoller poller(u"Quillon");
+    ASSERT_EQ(run({}).exitCode, 0);
+    const auto startups = [this] {
+        const auto texts = eventTexts();
+        return std::count(texts.begin(), texts.end(), "Quillon startup completed");
+    };
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (startups() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(startups(), 2) << "the restart's JVM did not start up";
+    EXPECT_EQ(run({"-t"}).exitCode, 0);
+    ASSERT_TRUE(poller.waitFor(SERVICE_STOPPED, SERVICE_START_PENDING, kWait));
+
+    const auto states = quillon::testing::statesSince(poller.changes(), SERVICE_START_PENDING);
+    EXPECT_EQ(states, (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING, SERVICE_STOP_PENDING,
+                                          SERVICE_STOPPED}))
+        << quillon::testing::stateNames(states);
+    const auto texts = eventTexts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Quillon do restart"), 1);
     EXPECT_EQ(run({"-u"}).exitCode, 0);
 }
 

@@ -18,6 +18,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 here = os.path.dirname(os.path.abspath(__file__))
@@ -639,16 +640,24 @@ def service_checks(results, arch, context):
                   cycle == CYCLE_EVENTS, f"{len(texts)} entries" if cycle == CYCLE_EVENTS else f"got {cycle}")
 
 
+def installed_stage(results, arch):
+    """A stage with the service freshly installed, or None (reported)."""
+    stage = ServiceStage(arch)
+    if not results.check("service programs built", not stage.missing, f"missing {stage.missing}"):
+        return None
+    stage.clear_leftover()
+    code, out, err = stage.svc("-i")
+    if not results.check("-i installs the service", code == 0, repr(out + err)):
+        return None
+    return stage
+
+
 def exit_code_checks(results, arch, context):
     """The codes a service of ours ends with, as Windows reads them: a code of
     its own is service-specific (Win32 exit code 1066)."""
     results.section("quillonsvc.exe's exit codes as Wine's service manager reports them")
-    stage = ServiceStage(arch)
-    if not results.check("service programs built", not stage.missing, f"missing {stage.missing}"):
-        return
-    stage.clear_leftover()
-    code, out, err = stage.svc("-i")
-    if not results.check("-i installs the service", code == 0, repr(out + err)):
+    stage = installed_stage(results, arch)
+    if stage is None:
         return
     cases = [
         # (what happens, stand-in mode, expected service-specific code)
@@ -676,6 +685,77 @@ def exit_code_checks(results, arch, context):
     stage.wait_state("absent", timeout=30)
 
 
+def poll_states(stage, until, timeout, marker=None, seen=None):
+    """Queries the service's state until `until` is seen (or the time runs
+    out): the states in the order seen (after those given), each with whether
+    the stand-in's marker file existed once that query had answered. (The
+    stand-in makes the file before it writes its marker, so a state that came
+    of the marker is seen with the file there.)"""
+    seen = list(seen or [])
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        state = stage.state()
+        marked = marker is not None and os.path.exists(marker)
+        if not seen or seen[-1][0] != state:
+            seen.append((state, marked))
+        if state == until:
+            break
+    return seen
+
+
+def since_start_pending(seen):
+    states = [state for state, _ in seen]
+    return states[states.index("START_PENDING"):] if "START_PENDING" in states else states
+
+
+def startup_state_checks(results, arch, context):
+    """What Wine's service manager shows of a start that takes a while: the
+    service is start-pending until the application has written its start-up
+    marker, and a stop while it is start-pending ends it without it ever
+    running."""
+    results.section("quillonsvc.exe's start-up as Wine's service manager shows it")
+    stage = installed_stage(results, arch)
+    if stage is None:
+        return
+
+    # An application that takes 5 s to start.
+    stage.standin_mode("slow 5000")
+    marker = stage.file("standin.marker")
+    code, out, err = stage.svc(timeout=180)
+    seen = poll_states(stage, "RUNNING", 180, marker)
+    states = since_start_pending(seen)
+    early = [state for state, marked in seen if state == "RUNNING" and not marked]
+    results.check("a start that takes a while: START_PENDING, then RUNNING only after the start-up marker",
+                  code == 0 and states[:2] == ["START_PENDING", "RUNNING"] and not early,
+                  f"launch exit {code}; seen {seen}")
+    stage.svc("-t")
+    stage.wait_state("STOPPED")
+
+    # An application that would take ten minutes: a stop while it starts.
+    stage.standin_mode("slow 600000")
+    code, out, err = stage.svc(timeout=180)
+    java_runs = code == 0 and wait_for(lambda: "args" in stage.standin_log(), 120) \
+        and stage.wait_state("START_PENDING")
+    stop = {}
+    stopper = threading.Thread(target=lambda: stop.update(zip(("code", "out", "err"), stage.svc("-t"))))
+    stopper.start()
+    seen = poll_states(stage, "STOPPED", 120, seen=[("START_PENDING", False)] if java_runs else [])
+    stopper.join(180)
+    state, win32, specific = stage.query()
+    states = since_start_pending(seen)
+    results.check("a stop while START_PENDING: STOP_PENDING, then STOPPED, never RUNNING, no exit code",
+                  java_runs and states == ["START_PENDING", "STOP_PENDING", "STOPPED"]
+                  and (win32, specific) == (0, 0) and stop.get("code") == 0,
+                  f"seen {[s for s, _ in seen]}; {state} {win32} {specific}; -t {stop}")
+    log = stage.standin_log()
+    results.check("the stop during start-up reaches the Java program as QUIT",
+                  "stdin QUIT" in log and "marker" not in log, log.replace("\n", " | ")[-200:])
+
+    stage.standin_mode("")
+    stage.svc("-u")
+    stage.wait_state("absent", timeout=30)
+
+
 # ------------------------------------------------------------------ main ---
 
 # Why the 32-bit service run is not checked where 32-bit programs are
@@ -697,6 +777,7 @@ CHECKS = [
     (hello_checks, True, False),
     (identity_checks, True, False),
     (service_checks, True, True),
+    (startup_state_checks, True, True),
     (exit_code_checks, True, True),
 ]
 

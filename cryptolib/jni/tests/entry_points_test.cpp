@@ -51,22 +51,34 @@ TEST(EntryPoints, NothingThrownBeneathAnEntryPointLeavesIt)
     EXPECT_EQ(Java_Quillon_Vaultor_genkey(fake.env(), nullptr), nullptr);
 }
 
-TEST(JavaArrayLength, FitsUpToTheLongestJavaArray)
+// HotSpot's longest byte[] is Integer.MAX_VALUE - 2 (2147483645).
+TEST(JavaArrayLength, FitsUpToTheLongestArrayTheJvmAllocates)
 {
     EXPECT_TRUE(fitsJavaArray(0));
-    EXPECT_TRUE(fitsJavaArray((2147483647u - 72) + 72)); // the longest data encrypt takes
-    EXPECT_TRUE(fitsJavaArray(2147483647u));
+    EXPECT_TRUE(fitsJavaArray(2147483645u));
+    EXPECT_FALSE(fitsJavaArray(2147483646u));
+    EXPECT_FALSE(fitsJavaArray(2147483647u));
     EXPECT_FALSE(fitsJavaArray(2147483648u));
-    EXPECT_EQ(toJavaByteArray(nullptr, "", 2147483648u), nullptr); // refused before any JNI call
+    for (const std::size_t length : {2147483646u, 2147483647u, 2147483648u})
+        EXPECT_EQ(toJavaByteArray(nullptr, "", length), nullptr) << length; // refused before any JNI call
+
+    // encrypt's check: the sealed form is 72 bytes longer than the data.
+    EXPECT_TRUE(fitsJavaArray(0, 72));
+    EXPECT_TRUE(fitsJavaArray(2147483573u, 72));
+    EXPECT_FALSE(fitsJavaArray(2147483574u, 72));
+    EXPECT_FALSE(fitsJavaArray(2147483575u, 72));
+    EXPECT_FALSE(fitsJavaArray(2147483647u, 72));
+    EXPECT_FALSE(fitsJavaArray(static_cast<std::size_t>(-1), 72)); // no wrap-around
 }
 
 // Data whose sealed form (72 bytes more) could not be a Java array is refused
-// at once: no copy of it is made and nothing is derived.
+// at once: no copy of it is made and nothing is derived. The longest data
+// encrypt takes is 2147483645 - 72 = 2147483573 bytes (the check above).
 TEST(EntryPoints, EncryptRefusesDataWhoseResultCouldNotBeAJavaArray)
 {
     FakeJniEnv fake;
     const jbyteArray password = fake.array("pw");
-    for (const jsize length : {2147483647 - 71, 2147483647}) {
+    for (const jsize length : {2147483574, 2147483575, 2147483647 - 71, 2147483647}) {
         fake.regionReads = 0;
         EXPECT_EQ(Java_Quillon_Vaultor_encrypt(fake.env(), nullptr, fake.arrayClaimingLength(length), password),
                   nullptr)

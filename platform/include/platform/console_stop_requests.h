@@ -3,7 +3,9 @@
 // the console, log-off and shut-down on Windows. While an object of this
 // class lives, those requests no longer end the program by themselves: each
 // one calls the handler from the event loop of the thread that made the
-// object (which must run a Qt event loop), one call per request.
+// object (which must run a Qt event loop), one call per request. A request
+// the program was started to ignore (SIGHUP under nohup, say; Ctrl+C with
+// the console's ignore attribute inherited) stays ignored.
 #pragma once
 
 #include <functional>

@@ -3,8 +3,9 @@
 // output in text mode, where every "\n" goes out as "\r\n"; the host's own
 // mode must survive the library's writes. While a RawStandardOutput lives,
 // what the stream already held has gone out as the host wrote it, and bytes
-// written to the stream go out exactly as given; once it is gone the stream
-// is in the host's mode again. Other threads' writes to the stream wait.
+// written to the stream go out exactly as given; once it is gone they have
+// gone out (flushed) and the stream is in the host's mode again. Other
+// threads' writes to the stream wait.
 #pragma once
 
 namespace quillon::platform {

@@ -29,6 +29,11 @@ DWORD controlRefusal(DWORD control, const SERVICE_STATUS& status)
     switch (status.dwCurrentState) {
     case SERVICE_STOPPED: return ERROR_SERVICE_NOT_ACTIVE;
     case SERVICE_START_PENDING:
+        // A service may take long to start; it can be stopped meanwhile if
+        // it says so. Nothing else reaches it before it runs.
+        return control == SERVICE_CONTROL_STOP && (status.dwControlsAccepted & SERVICE_ACCEPT_STOP) != 0
+                   ? ERROR_SUCCESS
+                   : ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
     case SERVICE_STOP_PENDING: return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
     default: break;
     }

@@ -1,5 +1,8 @@
 // Signals to the main thread through a pipe: the handler only writes one
 // byte (async-signal-safe), and a socket notifier on the main thread reads it.
+// A signal that was ignored when the program started (nohup, a service
+// wrapper that keeps SIGHUP from its children) stays ignored: whoever started
+// the program chose so.
 #include "platform/console_stop_requests.h"
 
 #include <QSocketNotifier>
@@ -36,6 +39,7 @@ struct ConsoleStopRequests::Channel {
     int readEnd = -1;
     int writeEnd = -1;
     struct sigaction previous[sizeof kSignals / sizeof kSignals[0]] = {};
+    bool taken[sizeof kSignals / sizeof kSignals[0]] = {};
     bool installed = false;
     std::unique_ptr<QSocketNotifier> notifier;
     std::function<void()> onRequest;
@@ -43,8 +47,10 @@ struct ConsoleStopRequests::Channel {
     ~Channel()
     {
         if (installed) {
-            for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i)
-                ::sigaction(kSignals[i], &previous[i], nullptr);
+            for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+                if (taken[i])
+                    ::sigaction(kSignals[i], &previous[i], nullptr);
+            }
             requestPipeWriteEnd = -1;
         }
         notifier.reset();
@@ -85,8 +91,13 @@ ConsoleStopRequests::ConsoleStopRequests(std::function<void()> onRequest)
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i)
-        ::sigaction(kSignals[i], &action, &channel->previous[i]);
+    for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+        struct sigaction& previous = channel->previous[i];
+        if (::sigaction(kSignals[i], nullptr, &previous) != 0
+            || ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler == SIG_IGN))
+            continue;
+        channel->taken[i] = ::sigaction(kSignals[i], &action, nullptr) == 0;
+    }
     channel->installed = true;
 }
 

@@ -2,7 +2,9 @@
 // a thread of its own, which posts the request to the main thread's event
 // loop. For closing the console, log-off and shut-down the system ends the
 // process once the handler returns, so the handler waits, bounded, for the
-// run to end first.
+// run to end first. A program started with Ctrl+C ignored (the attribute
+// SetConsoleCtrlHandler(nullptr, TRUE) leaves to its children) is not sent
+// Ctrl+C at all, handler or not: that stays so, as the starter chose.
 #include "platform/console_stop_requests.h"
 
 #include <QCoreApplication>

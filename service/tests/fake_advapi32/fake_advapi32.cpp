@@ -1,5 +1,7 @@
 #include "fake_scm.h"
 
+#include "advapi32/control_rules.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -69,36 +71,6 @@ BOOL fail(DWORD error)
 {
     SetLastError(error);
     return FALSE;
-}
-
-bool accepts(const SERVICE_STATUS& status, DWORD control)
-{
-    switch (control) {
-    case SERVICE_CONTROL_STOP:
-        return (status.dwControlsAccepted & SERVICE_ACCEPT_STOP) != 0;
-    case SERVICE_CONTROL_PAUSE:
-    case SERVICE_CONTROL_CONTINUE:
-        return (status.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE) != 0;
-    case SERVICE_CONTROL_SHUTDOWN:
-        return false;
-    default:
-        return true;
-    }
-}
-
-DWORD accessForControl(DWORD control)
-{
-    switch (control) {
-    case SERVICE_CONTROL_STOP:
-        return SERVICE_STOP;
-    case SERVICE_CONTROL_PAUSE:
-    case SERVICE_CONTROL_CONTINUE:
-        return SERVICE_PAUSE_CONTINUE;
-    case SERVICE_CONTROL_INTERROGATE:
-        return SERVICE_INTERROGATE;
-    default:
-        return SERVICE_USER_DEFINED_CONTROL;
-    }
 }
 
 // Queues a control for the dispatcher thread and waits for the handler.
@@ -388,19 +360,17 @@ FAKE_SCM_API BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERV
     Handle* h = validHandle(w, service, Handle::Service);
     if (h == nullptr)
         return fail(ERROR_INVALID_HANDLE);
-    if (status == nullptr || control == SERVICE_CONTROL_SHUTDOWN)
+    // Windows' ControlService never sends a shutdown: only the system does.
+    const DWORD right = quillon::advapi32::rightForControl(control);
+    if (status == nullptr || control == SERVICE_CONTROL_SHUTDOWN || right == 0)
         return fail(ERROR_INVALID_PARAMETER);
-    if ((h->access & accessForControl(control)) == 0)
+    if ((h->access & right) == 0)
         return fail(ERROR_ACCESS_DENIED);
     const std::u16string name = h->name;
     fakescm::ServiceRecord& record = w.services[name];
-    const DWORD state = record.status.dwCurrentState;
-    if (state == SERVICE_STOPPED)
-        return fail(ERROR_SERVICE_NOT_ACTIVE);
-    if (state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING)
-        return fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-    if (!accepts(record.status, control))
-        return fail(ERROR_INVALID_SERVICE_CONTROL);
+    // The rule of our service manager, which is Windows' rule.
+    if (const DWORD refusal = quillon::advapi32::controlRefusal(control, record.status); refusal != ERROR_SUCCESS)
+        return fail(refusal);
     record.controlsReceived.push_back(control);
     if (name == w.hostedName && w.handler != nullptr) {
         if (!runOnDispatcher(lock, control, 60000))

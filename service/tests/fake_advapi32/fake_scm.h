@@ -3,7 +3,8 @@
 // layer cannot be made to produce: a dispatcher failing with any code,
 // RegisterServiceCtrlHandlerW failing, the exact arguments of each call.
 // It keeps Windows' rules: access rights per handle, controls refused when
-// not accepted or the service is not active, the dispatcher calling the
+// not accepted or the service is not active or pending (our service
+// manager's rule, control_rules.cpp, linked in), the dispatcher calling the
 // service main on a thread of its own and every control handler on the
 // dispatcher's thread, and the dispatcher returning once SERVICE_STOPPED
 // was reported.

@@ -8,10 +8,17 @@
 //   fail <code>   ends with <code> before its start-up marker
 //   exit <code>   ends with <code> by itself, without a quit command, once a
 //                 file "standin.go" appears there (it waits 120 s at most)
+//   slow <ms>     takes <ms> to start up: only then it makes the file
+//                 "standin.marker" and writes its start-up marker. A quit
+//                 command ends it at any time, its shut-down marker 2 s later
+//                 (so that a stop-pending service can be seen).
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -39,6 +46,49 @@ void awaitGo()
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
+// Reads standard input until QUIT (or its end), logging each line.
+void readUntilQuit(std::ofstream& log, std::mutex& logLock)
+{
+    for (std::string line; std::getline(std::cin, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        std::lock_guard<std::mutex> hold(logLock);
+        log << "stdin " << line << '\n' << std::flush;
+        if (line == "QUIT") {
+            return;
+        }
+    }
+}
+
+// The slow start: the quit command is taken on a thread of its own while the
+// start-up takes its time.
+int slowStart(std::ofstream& log, int milliseconds)
+{
+    std::mutex logLock;
+    std::atomic<bool> quit{false};
+    std::thread reader([&] {
+        readUntilQuit(log, logLock);
+        quit = true;
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        say("###QUILLSHUTDOWNCOMP###");
+        std::lock_guard<std::mutex> hold(logLock);
+        log << "exit 0\n" << std::flush;
+        std::_Exit(0);
+    });
+    const auto ready = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!quit && std::chrono::steady_clock::now() < ready)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!quit) {
+        std::ofstream("standin.marker") << "marker\n";
+        say("###QUILLSTARTUPCOMP###");
+        std::lock_guard<std::mutex> hold(logLock);
+        log << "marker\n" << std::flush;
+    }
+    reader.join();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -62,6 +112,9 @@ int main(int argc, char** argv)
     if (mode == "fail") {
         log << "exit " << code << '\n';
         return code;
+    }
+    if (mode == "slow") {
+        return slowStart(log, code);
     }
     say("###QUILLSTARTUPCOMP###");
     if (mode == "exit") {

@@ -17,10 +17,48 @@ public final class Vaultor {
     private Vaultor() {
     }
 
-    /** Seals data under a password: two salts, ciphertext, tag (data length + 72 bytes). */
+    /**
+     * Seals data under a password. The result is 72 bytes longer than the data:
+     * <ol>
+     * <li>bytes 0 to 19: the encryption salt, fresh random bytes;</li>
+     * <li>bytes 20 to 39: the authentication salt, fresh random bytes;</li>
+     * <li>the ciphertext, as long as the data: AES-256 in counter mode (initial
+     * counter block zero) under PBKDF2-HMAC-SHA-256(password, encryption salt,
+     * 10000 iterations, 32 bytes);</li>
+     * <li>the last 32 bytes: the tag, HMAC-SHA-256 of the ciphertext alone
+     * under PBKDF2-HMAC-SHA-256(password, authentication salt, 10000
+     * iterations, 32 bytes).</li>
+     * </ol>
+     * Null for a null argument, and for data longer than 2147483573 bytes,
+     * whose result would be longer than the longest array the JVM allocates
+     * (Integer.MAX_VALUE - 2 bytes); such data is refused before any work.
+     *
+     * <p>The password is used exactly as the bytes given, of any length and
+     * value. Turn a String into bytes with an explicit charset,
+     * {@code password.getBytes(StandardCharsets.UTF_8)}: {@code getBytes()}
+     * without one uses the JVM's default charset, which differs between
+     * machines and settings (LANG=C and C.UTF-8 give different bytes for
+     * every character outside ASCII), and data sealed under the bytes of
+     * one opens to null under those of the other.
+     */
     public static native byte[] encrypt(byte[] data, byte[] password);
 
-    /** Opens sealed data; null when it is too short or does not authenticate. */
+    /**
+     * Opens data that {@link #encrypt} sealed, with the bytes of the same
+     * password (see there). Null for a null argument, for input of 72 bytes or
+     * fewer, and when the tag does not match.
+     *
+     * <p>What the tag authenticates: the ciphertext, under the password and
+     * the authentication salt. A changed ciphertext or tag, a changed
+     * authentication salt or another password give null; nothing is
+     * decrypted then. The salts themselves are not covered by the tag, and the
+     * encryption salt (the first 20 bytes) is not checked at all: input whose
+     * encryption salt was changed opens without complaint to other bytes of
+     * the same length, not to the data sealed. The format stays as it is
+     * (stored seals and other readers of it rely on it); a caller that must
+     * notice every change of sealed data keeps it where it cannot be changed,
+     * or authenticates the whole sealed array itself.
+     */
     public static native byte[] decrypt(byte[] data, byte[] password);
 
     /** Encrypts with the first built-in key; null for empty data or 1 to 16 bytes. */

@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
 
+import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -69,6 +70,28 @@ class VaultorSealingTest {
             assertEquals(data.length, opened.length);
             assertFalse(Arrays.equals(data, opened), region);
         }
+    }
+
+    /** What the class documentation says decrypt verifies, and how a String password becomes bytes. */
+    @Test
+    void decryptVerifiesWhatTheDocumentationSays() {
+        String password = "pässwörd";
+        byte[] data = "Quillon keeps this text sealed.".getBytes(StandardCharsets.UTF_8);
+        byte[] sealed = Vaultor.encrypt(data, password.getBytes(StandardCharsets.UTF_8));
+        assertArrayEquals(data, Vaultor.decrypt(sealed, password.getBytes(StandardCharsets.UTF_8)));
+        // The bytes of another charset are another password.
+        assertNull(Vaultor.decrypt(sealed, password.getBytes(StandardCharsets.ISO_8859_1)));
+
+        byte[] saltChanged = sealed.clone();
+        saltChanged[7] ^= 1;
+        byte[] opened = Vaultor.decrypt(saltChanged, password.getBytes(StandardCharsets.UTF_8));
+        assertNotNull(opened, "a changed encryption salt is not detected");
+        assertEquals(data.length, opened.length);
+        assertFalse(Arrays.equals(data, opened));
+
+        byte[] ciphertextChanged = sealed.clone();
+        ciphertextChanged[40] ^= 1;
+        assertNull(Vaultor.decrypt(ciphertextChanged, password.getBytes(StandardCharsets.UTF_8)));
     }
 
     @Test

@@ -34,7 +34,8 @@ import java.util.List;
  *   spawn:CMD    start the program CMD (words split at blanks) with no standard
  *                input or output, and write its process id to the file
  *                spawned-N (N = this run) in QUILLON_STANDIN_DIR
- * In TEXT, "\n" stands for a line feed. A script that runs out ends with code 0.
+ * In TEXT, "\n" stands for a line feed and "\0" for a zero byte. A script that
+ * runs out ends with code 0.
  *
  * QUILLON_STANDIN_DIR, when set, gets a file run-N per run holding the process
  * id, working directory, arguments and file encoding property, and tells runs apart.
@@ -64,7 +65,7 @@ public final class Bootstrap {
     private static void perform(String step) throws Exception {
         int colon = step.indexOf(':');
         String verb = colon < 0 ? step : step.substring(0, colon);
-        String arg = colon < 0 ? "" : step.substring(colon + 1).replace("\\n", "\n");
+        String arg = colon < 0 ? "" : step.substring(colon + 1).replace("\\n", "\n").replace("\\0", "\0");
         switch (verb) {
             case "out": write(OUT, arg + "\n"); break;
             case "raw": write(OUT, arg); break;
