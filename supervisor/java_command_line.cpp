@@ -9,11 +9,19 @@ using quillon::platform::FileUse;
 JavaCommandLine javaCommandLine(const QString& programFolder)
 {
     JavaCommandLine line;
+    const auto running = quillon::platform::runningProgramFolder();
     if (programFolder.isEmpty()) {
-        line.refusal = quillon::platform::runningProgramFolder().problem;
+        line.refusal = running.problem;
         if (line.refusal.isEmpty())
             line.refusal = QStringLiteral("The program's folder is unknown");
         return line;
+    }
+    // The program itself, where Java comes from its folder: what runs this
+    // time is what another user could change for the next.
+    if (programFolder == running.path) {
+        line.refusal = examineProgramFile(running.program, FileUse::Run).problem;
+        if (!line.refusal.isEmpty())
+            return line;
     }
     const auto runtime =
         examineProgramFile(QStringLiteral("%1/Java/bin/java").arg(programFolder)

@@ -75,8 +75,11 @@ std::vector<std::string> buildTreeLibraries(const std::string& program)
             continue;
         const std::size_t end = line.find(" (", arrow);
         const std::string path = line.substr(arrow + 3, end == std::string::npos ? std::string::npos : end - arrow - 3);
-        if (!path.empty() && path[0] == '/' && !systemLibrary(path))
-            libraries.push_back(fs::canonical(path).string());
+        std::error_code error;
+        const fs::path found = path.empty() || path[0] != '/' || systemLibrary(path) ? fs::path()
+                                                                                     : fs::canonical(path, error);
+        if (!found.empty() && !error)
+            libraries.push_back(found.string());
     }
     return libraries;
 }
@@ -91,14 +94,19 @@ fs::path commonFolder(const std::vector<fs::path>& paths)
     return common;
 }
 
-bool copyInto(const fs::path& from, const fs::path& to)
+// Copies `from` to <folder>/<relative>, making the folders on the way open
+// to all for reading (a service under an account must reach its program)
+// and writable by root alone, whatever the umask.
+bool copyInto(const fs::path& folder, const fs::path& relative, const fs::path& from)
 {
-    std::error_code error;
-    fs::create_directories(to.parent_path(), error);
-    for (fs::path folder = to.parent_path(); !error && folder.string().size() > 5; folder = folder.parent_path()) {
-        if (::chmod(folder.c_str(), 0755) != 0)
-            break;
+    fs::path made = folder;
+    for (const fs::path& part : relative.parent_path()) {
+        made /= part;
+        ::mkdir(made.c_str(), 0755);
+        ::chmod(made.c_str(), 0755);
     }
+    const fs::path to = folder / relative;
+    std::error_code error;
     fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
     if (error) {
         ADD_FAILURE() << "cannot copy " << from << " to " << to << ": " << error.message();
@@ -126,12 +134,20 @@ std::string trustedCopyOf(const std::string& program, const std::vector<std::str
     if (::geteuid() != 0)
         return program;
     static std::map<std::string, std::string> made;
+    std::string key = program;
+    for (const std::string& name : beside)
+        key += "\n" + name;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (const auto found = made.find(program); found != made.end())
+        if (const auto found = made.find(key); found != made.end())
             return found->second;
     }
-    const fs::path original = fs::canonical(program);
+    std::error_code error;
+    const fs::path original = fs::canonical(program, error);
+    if (error) {
+        ADD_FAILURE() << "no program " << program << ": " << error.message();
+        return {};
+    }
     std::vector<fs::path> files {original};
     for (const std::string& library : buildTreeLibraries(original.string()))
         files.emplace_back(library);
@@ -140,16 +156,17 @@ std::string trustedCopyOf(const std::string& program, const std::vector<std::str
     if (folder.empty())
         return {};
     for (const fs::path& file : files) {
-        if (!copyInto(file, fs::path(folder) / fs::relative(file, base)))
+        if (!copyInto(folder, fs::relative(file, base), file))
             return {};
     }
-    const fs::path copy = fs::path(folder) / fs::relative(original, base);
+    const fs::path relative = fs::relative(original, base);
     for (const std::string& name : beside) {
-        if (!copyInto(original.parent_path() / name, copy.parent_path() / name))
+        if (!copyInto(folder, relative.parent_path() / name, original.parent_path() / name))
             return {};
     }
+    const fs::path copy = fs::path(folder) / relative;
     std::lock_guard<std::mutex> lock(mutex);
-    made[program] = copy.string();
+    made[key] = copy.string();
     return copy.string();
 }
 

@@ -91,7 +91,8 @@ TEST_F(RootTrust, InstallRefusesAProgramOthersCanChangeAndSaysWhy)
     EXPECT_EQ(run({"-u"}).exitCode, 0);
 }
 
-// -e as root: the local Java runtime and the archive, and the folders above.
+// -e as root: the local Java runtime, the archive, the program itself, and
+// the folders above them.
 TEST_F(RootTrust, ForegroundRunRefusesAJavaOrArchiveOthersCanChange)
 {
     const std::string folder = scratch + "/program";
@@ -123,6 +124,18 @@ TEST_F(RootTrust, ForegroundRunRefusesAJavaOrArchiveOthersCanChange)
               std::string::npos)
         << o.err;
     EXPECT_FALSE(exists(marker));
+
+    // The archive root's again, the program itself handed to another user:
+    // what runs as root now, that user could change for the next run.
+    shell("chown 0:0 '" + folder + "/quillon.jar' && chown 65534:65534 '" + executable + "'");
+    o = foreground();
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_NE(o.err.find("Unable to start up service: " + executable + " is not used: " + executable
+                         + " is owned by uid 65534"),
+              std::string::npos)
+        << o.err;
+    EXPECT_FALSE(exists(marker));
+    shell("chown 0:0 '" + executable + "'");
 
     // Another user runs its own program as it likes: nothing is refused.
     const std::string own = playground + "/own";

@@ -23,6 +23,7 @@ namespace quillon::platform {
 
 struct ProgramFolder {
     QString path;    // empty when there is none to use
+    QString program; // the running program's file in it (when path is set)
     QString problem; // why not (names the folder); empty when path is set
 };
 

@@ -47,11 +47,13 @@ QString noText(const std::string& bytes)
 ProgramFolder runningProgramFolder()
 {
     ProgramFolder folder;
-    const std::string bytes = linux_trust::folderOf(linux_trust::runningProgramPath());
-    if (bytes.empty())
+    const std::string program = linux_trust::runningProgramPath();
+    const std::string bytes = linux_trust::folderOf(program);
+    if (bytes.empty()) {
         folder.problem = QStringLiteral("The program's folder is unknown (/proc/self/exe cannot be read)");
-    else if (!asText(bytes, folder.path)) {
+    } else if (!asText(bytes, folder.path) || !asText(program, folder.program)) {
         folder.path.clear();
+        folder.program.clear();
         folder.problem = QStringLiteral("The program's folder ") + noText(bytes);
     }
     return folder;

@@ -9,6 +9,7 @@ ProgramFolder runningProgramFolder()
 {
     ProgramFolder folder;
     folder.path = QCoreApplication::applicationDirPath();
+    folder.program = QCoreApplication::applicationFilePath();
     if (folder.path.isEmpty())
         folder.problem = QStringLiteral("The program's folder is unknown");
     return folder;
