@@ -107,35 +107,26 @@ TEST_F(RootTrust, ForegroundRunRefusesAJavaOrArchiveOthersCanChange)
     options.closeInput = true;
     auto foreground = [&] { return quillon::testing::runProgram({executable, "-e"}, options); };
 
-    Outcome o = foreground();
-    EXPECT_EQ(o.exitCode, 1);
-    EXPECT_NE(o.err.find("Unable to start up service: " + folder + "/Java/bin/java is not used: " + folder
-                         + "/Java is owned by uid 65534"),
-              std::string::npos)
-        << o.err;
-    EXPECT_FALSE(exists(marker)) << readText(marker);
-
-    // The runtime root's again, the archive another user's.
-    shell("chown -R 0:0 '" + folder + "/Java' && chown 65534:65534 '" + folder + "/quillon.jar'");
-    o = foreground();
-    EXPECT_EQ(o.exitCode, 1);
-    EXPECT_NE(o.err.find("Unable to start up service: " + folder + "/quillon.jar is not used: " + folder
-                         + "/quillon.jar is owned by uid 65534"),
-              std::string::npos)
-        << o.err;
-    EXPECT_FALSE(exists(marker));
-
-    // The archive root's again, the program itself handed to another user:
-    // what runs as root now, that user could change for the next run.
-    shell("chown 0:0 '" + folder + "/quillon.jar' && chown 65534:65534 '" + executable + "'");
-    o = foreground();
-    EXPECT_EQ(o.exitCode, 1);
-    EXPECT_NE(o.err.find("Unable to start up service: " + executable + " is not used: " + executable
-                         + " is owned by uid 65534"),
-              std::string::npos)
-        << o.err;
-    EXPECT_FALSE(exists(marker));
-    shell("chown 0:0 '" + executable + "'");
+    // Each is handed to that user in turn, the one before given back.
+    const struct {
+        std::string handed; // what that user owns (besides the runtime at first)
+        std::string reason;
+    } cases[] = {
+        {"", folder + "/Java/bin/java is not used: " + folder + "/Java is owned by uid 65534"},
+        {folder + "/quillon.jar", folder + "/quillon.jar is not used: " + folder + "/quillon.jar is owned by uid 65534"},
+        // What runs as root now, that user could change for the next run.
+        {executable, executable + " is not used: " + executable + " is owned by uid 65534"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        if (!c.handed.empty())
+            shell("chown -R 0:0 '" + folder + "' && chown 65534:65534 '" + c.handed + "'");
+        const Outcome o = foreground();
+        EXPECT_EQ(o.exitCode, 1);
+        EXPECT_NE(o.err.find("Unable to start up service: " + c.reason), std::string::npos) << o.err;
+        EXPECT_FALSE(exists(marker)) << readText(marker);
+    }
+    shell("chown -R 0:0 '" + folder + "'");
 
     // Another user runs its own program as it likes: nothing is refused.
     const std::string own = playground + "/own";
