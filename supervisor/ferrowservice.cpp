@@ -2,15 +2,15 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFileInfo>
 #include <QStringList>
 #include <QTimer>
 #include <cstring>
 
 #include "event_wait.h"
+#include "java_command_line.h"
 #include "markers.h"
-#include "platform/executable_suffix.h"
 #include "platform/memory_reuse.h"
+#include "platform/program_files.h"
 
 namespace {
 
@@ -85,7 +85,9 @@ FerrowService::~FerrowService()
 
 QString FerrowService::programDirectory() const
 {
-    return QCoreApplication::applicationDirPath();
+    // The folder as the system names it; empty when it has no faithful text
+    // form (launchJava then says why).
+    return quillon::platform::runningProgramFolder().path;
 }
 
 int FerrowService::runApplication()
@@ -141,20 +143,25 @@ void FerrowService::startRequestedRestart()
 
 bool FerrowService::launchJava()
 {
-    QString program = QStringLiteral("java");
     appDirPath = programDirectory();
+    const JavaCommandLine java = javaCommandLine(appDirPath);
+    // Nothing is run (or loaded: the event log's library lies there too)
+    // from a folder or of a file that cannot be used: a failed start,
+    // reported once, with the reason.
+    if (!java.refusal.isEmpty()) {
+        reportFailure(tr("Unable to start up service: %1").arg(java.refusal));
+        endEventLoop(kJavaFailedExitCode, starting);
+        return false;
+    }
+    const QString program = java.program;
     QStringList arguments;
-
-    const QFileInfo localJava(QStringLiteral("%1/Java/bin/java").arg(appDirPath)
-                              + QString::fromLatin1(quillon::platform::executableSuffix()));
-    if (localJava.exists() && localJava.isExecutable()) {
-        program = localJava.canonicalFilePath();
+    if (java.localRuntime) {
         if (!serviceMode)
             qWarning() << "INFO:" << "Using Quillon Java: " << program;
         arguments << QStringLiteral("-Dfile.encoding=UTF8");
     }
 
-    const QString archive = QStringLiteral("%1/quillon.jar").arg(appDirPath);
+    const QString archive = java.archive;
     logMessage(tr("Service %1 is starting up").arg(serviceDescription()), LogSuccess, 0, 0);
 
     arguments << QStringLiteral("-Xms1024m")
@@ -165,7 +172,7 @@ bool FerrowService::launchJava()
               << QStringLiteral("-cp") << archive << QString::fromLatin1(kMainClass);
 
     phase = Phase::StartingUp;
-    javaProcess.setWorkingDirectory(appDirPath);
+    javaProcess.setWorkingDirectory(java.workingDirectory);
     javaProcess.setProcessChannelMode(QProcess::SeparateChannels);
     javaProcess.start(program, arguments, QIODevice::ReadWrite);
 

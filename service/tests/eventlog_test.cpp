@@ -2,6 +2,7 @@
 // it keeps for the event source.
 #include "recording_service.h"
 #include "servicemanagerapi_p.h"
+#include "trusted_copy.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,9 @@
 
 namespace {
 
-const QString stateDir = QStringLiteral(QUILLON_TEST_BINARY_DIR "/eventlog-test-state");
+// Root trusts a state directory only below folders root alone can change,
+// wherever the build tree is.
+const QString stateDir = QString::fromStdString(quillon::testing::trustedScratchFolder()) + "/state";
 
 std::vector<QJsonObject> readEntries(const QString& fileName)
 {

@@ -3,6 +3,7 @@
 // stop and removal.
 #include "program_runner.h"
 #include "status_poller.h"
+#include "trusted_copy.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +21,12 @@
 
 namespace {
 
-const QString program = QStringLiteral(TEST_SERVICE_PATH);
-const QString stateDir = QStringLiteral(QUILLON_TEST_BINARY_DIR "/e2e-test-state");
+// Root runs the service's program as root: a copy of it where root alone can
+// change anything, wherever the build tree is, and the state directory
+// beside it. Set in main.
+QString program;
+QString scratch;
+QString stateDir;
 
 using quillon::testing::ProgramOutcome;
 
@@ -192,7 +197,7 @@ TEST_F(FrameworkServiceEndToEnd, InstallStartControlStopUninstall)
 TEST_F(FrameworkServiceEndToEnd, PathWithASpaceIsRegisteredQuotedAndStillStarts)
 {
     const QString name = QStringLiteral("QuillonE2ESpace");
-    const QString dir = QStringLiteral(QUILLON_TEST_BINARY_DIR "/dir with space");
+    const QString dir = scratch + QStringLiteral("/dir with space");
     QDir().mkpath(dir);
     // The program finds the service manager layer beside itself.
     const QString copy = dir + QStringLiteral("/quillon_test_service");
@@ -306,5 +311,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    program = QString::fromStdString(quillon::testing::trustedCopyOf(TEST_SERVICE_PATH, {"libquillon_advapi32.so"}));
+    scratch = QString::fromStdString(quillon::testing::trustedScratchFolder());
+    stateDir = scratch + QStringLiteral("/state");
     return RUN_ALL_TESTS();
 }

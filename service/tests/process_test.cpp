@@ -1,6 +1,7 @@
 // The program as a process: exit codes, console texts and arguments, with
 // the real service manager layer beside it in a state directory of its own.
 #include "program_runner.h"
+#include "trusted_copy.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +15,11 @@ namespace {
 
 const QString program = QStringLiteral(TEST_SERVICE_PATH);
 
+// Root trusts a state directory only below folders root alone can change,
+// wherever the build tree is.
 QString stateDirectory()
 {
-    const QString dir = QStringLiteral(QUILLON_TEST_BINARY_DIR "/process-test-state");
+    static const QString dir = QString::fromStdString(quillon::testing::trustedScratchFolder()) + "/state";
     QDir().mkpath(dir);
     return dir;
 }

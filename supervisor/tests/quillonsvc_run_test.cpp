@@ -1,6 +1,7 @@
 // quillonsvc itself, run in the foreground as a child process.
 #include "program_runner.h"
 #include "supervisor_fixture.h"
+#include "trusted_copy.h"
 
 #include <QDir>
 #include <QFile>
@@ -242,8 +243,10 @@ TEST_F(QuillonsvcRunTest, JavaExitCodeMinusOneIsNoFailureToRun)
 
 TEST_F(QuillonsvcRunTest, SampleApplicationStartsInTheProgramDirectory)
 {
-    // The build's own layout: quillonsvc beside the sample quillon.jar.
-    const QString program = QStringLiteral(QUILLONSVC_PATH);
+    // The build's layout, quillonsvc beside the sample quillon.jar, copied
+    // where root may run it.
+    const QString program = QString::fromStdString(
+        quillon::testing::trustedCopyOf(QUILLONSVC_PATH, {"libquillon_advapi32.so", "quillon.jar"}));
     ASSERT_TRUE(QFileInfo::exists(QFileInfo(program).absolutePath() + "/quillon.jar"));
     RunningProgram svc({program.toStdString(), "-e"});
     ASSERT_TRUE(svc.started());

@@ -3,6 +3,7 @@
 // the console only if they come in reads of their own.
 #include "program_runner.h"
 #include "supervisor_fixture.h"
+#include "trusted_copy.h"
 
 #include <QFile>
 #include <QElapsedTimer>
@@ -18,6 +19,14 @@ namespace {
 QString sampleJar()
 {
     return QFileInfo(QStringLiteral(QUILLONSVC_PATH)).absolutePath() + QStringLiteral("/quillon.jar");
+}
+
+// quillonsvc as a newcomer runs it: the build's layout (the program, its
+// libraries, the sample quillon.jar beside it), copied where root alone can
+// change anything, since root runs nothing from a folder others could change.
+std::string builtProgram()
+{
+    return quillon::testing::trustedCopyOf(QUILLONSVC_PATH, {"libquillon_advapi32.so", "quillon.jar"});
 }
 
 // What the sample application says before its start-up marker.
@@ -46,8 +55,7 @@ protected:
 
 TEST_F(SampleApplicationTest, ForegroundRunShowsTheLinesBeforeTheStartUpMarker)
 {
-    // quillonsvc as a newcomer runs it: the build's own layout.
-    RunningProgram svc({QUILLONSVC_PATH, "-e"});
+    RunningProgram svc({builtProgram(), "-e"});
     ASSERT_TRUE(svc.started());
     const bool started = waitUntil([&] { return hasEntry(entry::startupCompleted); }, 90000);
     svc.signal(SIGKILL);
@@ -55,13 +63,13 @@ TEST_F(SampleApplicationTest, ForegroundRunShowsTheLinesBeforeTheStartUpMarker)
     ASSERT_TRUE(started) << svc.standardError();
 
     const QString console = QString::fromStdString(svc.standardError());
-    expectStartingLines(console, QFileInfo(QFileInfo(QStringLiteral(QUILLONSVC_PATH)).absolutePath())
+    expectStartingLines(console, QFileInfo(QFileInfo(QString::fromStdString(builtProgram())).absolutePath())
                                      .canonicalFilePath());
 }
 
 TEST_F(SampleApplicationTest, SigtermShutsTheSampleApplicationDownAndEndsWithZero)
 {
-    RunningProgram svc({QUILLONSVC_PATH, "-e"});
+    RunningProgram svc({builtProgram(), "-e"});
     ASSERT_TRUE(svc.started());
     ASSERT_TRUE(waitUntil([&] { return hasEntry(entry::startupCompleted); }, 90000))
         << svc.standardError();

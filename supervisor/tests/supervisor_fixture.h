@@ -107,7 +107,9 @@ protected:
     // The command line of a running process, argv[0] first.
     static QStringList commandLine(qint64 pid);
 
-    QTemporaryDir root;
+    // Below /tmp whatever TMPDIR says: run as root, the supervisor starts
+    // Java only from a folder that only root can change, all the way up.
+    QTemporaryDir root {QStringLiteral("/tmp/quillon-supervisor-XXXXXX")};
     QString programDir;
     QString stateDir;
     QString runsDir;

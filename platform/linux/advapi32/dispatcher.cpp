@@ -9,7 +9,9 @@
 #include "wire.h"
 #include "wire_messages.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -28,6 +30,8 @@ namespace {
 constexpr DWORD kErrorInvalidData = 13;
 constexpr DWORD kErrorInvalidAddress = 487;
 constexpr DWORD kErrorServiceNotInExe = 1083;
+constexpr std::chrono::milliseconds kAcceptBackoffFirst {10};
+constexpr std::chrono::milliseconds kAcceptBackoffLongest {250};
 
 struct DispatcherState {
     std::mutex mutex;
@@ -248,13 +252,20 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* t
         wake(d.wakeWrite);
     });
 
+    // Out of descriptors (or kernel memory), accept fails while the caller
+    // still waits in the queue: the listener is left alone for a while,
+    // longer each time, and taken up again when descriptors return.
+    std::chrono::milliseconds backoff {0};
+    bool resting = false;
     for (;;) {
         pollfd fds[2] = {{listener.get(), POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        pollfd* watched = resting ? fds + 1 : fds;
+        if (::poll(watched, resting ? 1 : 2, resting ? static_cast<int>(backoff.count()) : -1) < 0) {
             if (errno == EINTR)
                 continue;
             break; // cannot happen with valid fds; leave rather than spin
         }
+        resting = false;
         if (fds[1].revents != 0) {
             char drain[64];
             while (::read(wakePipe[0], drain, sizeof drain) > 0) {
@@ -268,8 +279,12 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* t
         if ((fds[0].revents & POLLIN) != 0) {
             const int connection = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
             if (connection >= 0) {
+                backoff = std::chrono::milliseconds(0);
                 serveControl(connection);
                 ::close(connection);
+            } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                backoff = std::min(std::max(backoff * 2, kAcceptBackoffFirst), kAcceptBackoffLongest);
+                resting = true;
             }
         }
     }

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <vector>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -86,7 +87,7 @@ std::atomic<unsigned long long> droppedEntries {0};
 Fd logFolder(const StateRoot& root)
 {
     if (root.owner == ::geteuid())
-        return openStateFolder(root, "eventlog", true);
+        return openEventLogFolder(root);
     const Fd log = openStateFolder(root, "eventlog", false);
     if (!log)
         return Fd();
@@ -101,19 +102,79 @@ Fd logFolder(const StateRoot& root)
     return openFolderAt(accounts.get(), fileKey(self->user), false, 0755, ::geteuid());
 }
 
-// Writes the line; 0 or the Windows error of the failure.
-DWORD writeEntry(const std::string& source, const std::string& line)
+// Writes the line into the log of this process's user; 0 or the Windows
+// error of the failure.
+DWORD writeEntry(const StateRoot& root, const std::string& source, const std::string& line)
 {
-    const auto root = openStateRoot(stateDirectoryPath(), true);
-    if (!root)
-        return GetLastError();
-    const Fd folder = logFolder(*root);
+    const Fd folder = logFolder(root);
     if (!folder)
         return errorFromErrno(errno);
     const int error = appendEntry(folder.get(), fileKey(source), line, ::geteuid());
     return errorFromErrno(error);
 }
+
+// One entry as a JSON line: each text once, one string as "text", none or
+// several as "strings". `joined` gets the texts for the system log.
+std::string entryLine(const std::string& source, WORD type, const TypeInfo& info, WORD category,
+                      DWORD eventId, const std::vector<std::string>& strings, const std::string& dataHex,
+                      unsigned long long dropped, std::string& joined)
+{
+    std::string texts;
+    if (strings.size() == 1) {
+        joined = strings[0];
+        texts = ",\"text\":" + jsonString(joined);
+    } else {
+        texts = ",\"strings\":[";
+        for (std::size_t i = 0; i < strings.size(); ++i) {
+            if (i > 0) {
+                joined.push_back('\n');
+                texts.push_back(',');
+            }
+            joined += strings[i];
+            texts += jsonString(strings[i]);
+        }
+        texts.push_back(']');
+    }
+    return "{\"time\":" + jsonString(utcTimestamp()) + ",\"source\":" + jsonString(source)
+           + ",\"type\":" + jsonString(info.name) + ",\"typeCode\":" + std::to_string(type)
+           + ",\"category\":" + std::to_string(category) + ",\"eventId\":" + std::to_string(eventId)
+           + ",\"pid\":" + std::to_string(::getpid())
+           + (dropped > 0 ? ",\"dropped\":" + std::to_string(dropped) : std::string()) + texts
+           + ",\"data\":" + jsonString(dataHex) + "}\n";
+}
+
+// Sends the entry to the system log and appends it to the state directory's
+// log; 0 or the Windows error of the failure, which counts the entry as
+// dropped (the next one written says how many were).
+DWORD report(const StateRoot* root, const std::string& source, WORD type, WORD category,
+             DWORD eventId, const std::vector<std::string>& strings, const std::string& dataHex)
+{
+    TypeInfo info {};
+    typeInfo(type, info);
+    const unsigned long long dropped = droppedEntries.exchange(0);
+    std::string joined;
+    const std::string line = entryLine(source, type, info, category, eventId, strings, dataHex, dropped, joined);
+    sendToSystemLog(info.priority, source, joined);
+    DWORD error = ERROR_SUCCESS;
+    if (line.size() > kEventLogEntryBound)
+        error = ERROR_INVALID_PARAMETER;
+    else if (!root)
+        error = GetLastError();
+    else
+        error = writeEntry(*root, source, line);
+    if (error != ERROR_SUCCESS)
+        droppedEntries.fetch_add(dropped + 1);
+    return error;
+}
 } // namespace
+
+void reportManagerEvent(const StateRoot& root, const std::string& source, WORD type, DWORD eventId,
+                        const std::string& text)
+{
+    if (root.owner != ::geteuid())
+        return; // only the state directory's owner writes its logs
+    report(&root, source, type, 0, eventId, {text}, std::string());
+}
 
 } // namespace quillon::advapi32
 
@@ -166,44 +227,13 @@ extern "C" BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, D
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const std::string& sourceName = *name;
-
-    // Each text once: one string as "text", several as "strings".
-    std::string texts;
-    std::string joined;
-    if (numStrings == 1) {
-        joined = toUtf8(strings[0]);
-        texts = ",\"text\":" + jsonString(joined);
-    } else {
-        texts = ",\"strings\":[";
-        for (WORD i = 0; i < numStrings; ++i) {
-            const std::string one = toUtf8(strings[i]);
-            if (i > 0) {
-                joined.push_back('\n');
-                texts.push_back(',');
-            }
-            joined += one;
-            texts += jsonString(one);
-        }
-        texts.push_back(']');
-    }
-
-    const unsigned long long dropped = droppedEntries.exchange(0);
-    std::string line = "{\"time\":" + jsonString(utcTimestamp()) + ",\"source\":"
-                       + jsonString(sourceName) + ",\"type\":" + jsonString(info.name)
-                       + ",\"typeCode\":" + std::to_string(type)
-                       + ",\"category\":" + std::to_string(category)
-                       + ",\"eventId\":" + std::to_string(eventId)
-                       + ",\"pid\":" + std::to_string(::getpid())
-                       + (dropped > 0 ? ",\"dropped\":" + std::to_string(dropped) : std::string())
-                       + texts + ",\"data\":" + jsonString(hexBytes(rawData, dataSize)) + "}\n";
-
-    sendToSystemLog(info.priority, sourceName, joined);
-
-    const DWORD error = line.size() > kEventLogEntryBound ? ERROR_INVALID_PARAMETER
-                                                           : writeEntry(sourceName, line);
+    std::vector<std::string> texts;
+    for (WORD i = 0; i < numStrings; ++i)
+        texts.push_back(toUtf8(strings[i]));
+    const auto root = openStateRoot(stateDirectoryPath(), true);
+    const DWORD error = report(root ? &*root : nullptr, *name, type, category, eventId, texts,
+                               hexBytes(rawData, dataSize));
     if (error != ERROR_SUCCESS) {
-        droppedEntries.fetch_add(dropped + 1);
         SetLastError(error);
         return FALSE;
     }

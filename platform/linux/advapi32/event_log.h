@@ -19,6 +19,10 @@ inline constexpr std::size_t kEventLogFileBound = 16 * 1024 * 1024;
 // An entry larger than this is refused, as Windows refuses oversized events.
 inline constexpr std::size_t kEventLogEntryBound = 1024 * 1024;
 
+// eventlog/ of the state directory, the owner's and writable by no one else.
+// Invalid with errno set when it cannot be had.
+Fd openEventLogFolder(const StateRoot& root);
+
 // Makes eventlog/accounts/<user>/ for the account of a service root starts:
 // a folder of that user. Nothing in it is opened here or later.
 void prepareAccountLog(const StateRoot& root, const Account& account);
@@ -27,5 +31,11 @@ void prepareAccountLog(const StateRoot& root, const Account& account);
 // at the bound; never waits long. Returns 0 or an errno value (ETIMEDOUT when
 // the rotation lock could not be had in time).
 int appendEntry(int folder, const std::string& key, const std::string& line, uid_t owner);
+
+// An entry of the service manager itself (a start it refused, a service
+// that died), written under the service's event source where its own
+// entries go, as the owner of the state directory; others write nothing.
+void reportManagerEvent(const StateRoot& root, const std::string& source, WORD type, DWORD eventId,
+                        const std::string& text);
 
 } // namespace quillon::advapi32

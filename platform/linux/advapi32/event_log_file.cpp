@@ -16,12 +16,29 @@ namespace {
 constexpr auto kRotationLockWait = std::chrono::milliseconds(200);
 } // namespace
 
+Fd openEventLogFolder(const StateRoot& root)
+{
+    // A folder of the older layout (open to everyone, sticky) is closed on
+    // its descriptor as it is opened; what others left in it is moved aside
+    // once it is closed, so that nothing of theirs is ever taken for ours.
+    struct stat before {};
+    const bool olderLayout = ::fstatat(root.fd.get(), "eventlog", &before, AT_SYMLINK_NOFOLLOW) == 0
+                             && S_ISDIR(before.st_mode) && before.st_uid == root.owner
+                             && linux_trust::writableByOthers(before);
+    Fd log = openStateFolder(root, "eventlog", true);
+    if (log && olderLayout && root.owner == ::geteuid())
+        moveAsideForeignEntries(log.get(), root.owner);
+    return log;
+}
+
 void prepareAccountLog(const StateRoot& root, const Account& account)
 {
-    const Fd log = openStateFolder(root, "eventlog", true);
+    const Fd log = openEventLogFolder(root);
     if (!log)
         return;
-    const Fd accounts = openFolderAt(log.get(), "accounts", true, 0755, root.owner);
+    // One another user made (an older layout let anyone create it) is
+    // replaced: its folders would be that user's to hand out.
+    const Fd accounts = openOwnFolderAt(log.get(), "accounts", 0755, root.owner);
     if (!accounts)
         return;
     const std::string key = fileKey(account.user);
@@ -43,34 +60,28 @@ int appendEntry(int folder, const std::string& key, const std::string& line, uid
 {
     const std::string name = key + ".jsonl";
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const Fd file(::openat(folder, name.c_str(),
-                               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
-                               0644));
-        if (!file) {
-            if (errno == ELOOP && moveAsideAt(folder, name))
-                continue;
+        // Only a file of our own is appended to; anything else is set aside.
+        const Fd file = openOwnFileAt(folder, name, O_WRONLY | O_APPEND, 0644, owner);
+        if (!file)
             return errno;
-        }
         struct stat info {};
         if (::fstat(file.get(), &info) != 0)
             return errno;
-        // Only a file of our own is appended to; anything else is set aside.
-        if (!S_ISREG(info.st_mode) || info.st_uid != owner || info.st_nlink != 1) {
-            if (!moveAsideAt(folder, name))
-                return EPERM;
-            continue;
-        }
         if (static_cast<std::size_t>(info.st_size) + line.size() > kEventLogFileBound && info.st_size > 0) {
-            const FileLock lock(folder, "." + key + ".lock", Clock::now() + kRotationLockWait);
+            const FileLock lock(folder, "." + key + ".lock", Clock::now() + kRotationLockWait, owner);
             if (!lock.locked())
                 return lock.error();
             // Rotate only what is still the current file: another writer may
             // have done it meanwhile.
             struct stat current {};
+            const std::string older = key + ".1.jsonl";
             if (::fstatat(folder, name.c_str(), &current, AT_SYMLINK_NOFOLLOW) == 0
                 && current.st_ino == info.st_ino && current.st_dev == info.st_dev
-                && ::renameat(folder, name.c_str(), folder, (key + ".1.jsonl").c_str()) != 0)
-                return errno;
+                && ::renameat(folder, name.c_str(), folder, older.c_str()) != 0) {
+                // A folder in the way of the older file is set aside too.
+                if ((errno != EISDIR && errno != ENOTEMPTY && errno != EEXIST) || !moveAsideAt(folder, older))
+                    return errno;
+            }
             continue;
         }
         // One write per entry: appends of several writers do not mix.

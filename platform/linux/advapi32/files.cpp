@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace quillon::advapi32 {
 
@@ -16,11 +17,7 @@ namespace {
 constexpr DWORD kErrorWriteFault = 29;
 constexpr DWORD kErrorDiskFull = 112;
 constexpr DWORD kErrorTimeout = 1460;
-
-bool writableByOthers(const struct stat& info)
-{
-    return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-}
+constexpr const char kAsidePrefix[] = ".untrusted.";
 
 } // namespace
 
@@ -37,13 +34,6 @@ int writeWhole(int fd, const std::string& content)
         written += static_cast<std::size_t>(n);
     }
     return 0;
-}
-
-void Fd::reset(int fd)
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = fd;
 }
 
 DWORD errorFromErrno(int error)
@@ -82,9 +72,9 @@ Fd openFolderAt(int parent, const std::string& name, bool create, unsigned mode,
     }
     // Ours, but open to others (a folder of an older layout, or a umask):
     // close it on the descriptor before anything is done inside.
-    if (writableByOthers(info) || (info.st_mode & 07777) != mode) {
+    if (linux_trust::writableByOthers(info) || (info.st_mode & 07777) != mode) {
         if (info.st_uid != ::geteuid() || ::fchmod(folder.get(), static_cast<mode_t>(mode)) != 0) {
-            if (writableByOthers(info)) {
+            if (linux_trust::writableByOthers(info)) {
                 errno = EPERM;
                 return Fd();
             }
@@ -93,12 +83,69 @@ Fd openFolderAt(int parent, const std::string& name, bool create, unsigned mode,
     return folder;
 }
 
+Fd openOwnFolderAt(int parent, const std::string& name, unsigned mode, uid_t owner)
+{
+    Fd folder = openFolderAt(parent, name, true, mode, owner);
+    if (!folder && (errno == EPERM || errno == ELOOP || errno == ENOTDIR) && moveAsideAt(parent, name))
+        folder = openFolderAt(parent, name, true, mode, owner);
+    return folder;
+}
+
+Fd openOwnFileAt(int dir, const std::string& name, int flags, unsigned mode, uid_t owner)
+{
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        Fd file(::openat(dir, name.c_str(), flags | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                         static_cast<mode_t>(mode)));
+        struct stat info {};
+        if (file) {
+            if (::fstat(file.get(), &info) != 0)
+                return Fd();
+            if (S_ISREG(info.st_mode) && info.st_uid == owner && info.st_nlink == 1)
+                return file;
+        } else {
+            // A link (ELOOP), a folder (EISDIR), a FIFO or socket nobody
+            // reads (ENXIO): look at what is there without opening it.
+            const int error = errno;
+            if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0
+                || (S_ISREG(info.st_mode) && info.st_uid == owner && info.st_nlink == 1)) {
+                errno = error;
+                return Fd();
+            }
+        }
+        if (!moveAsideAt(dir, name))
+            return Fd();
+    }
+    errno = EAGAIN;
+    return Fd();
+}
+
 bool moveAsideAt(int dir, const std::string& name)
 {
     static std::atomic<unsigned> counter{0};
-    const std::string aside = ".untrusted." + name + "." + std::to_string(::getpid()) + "."
+    const std::string aside = kAsidePrefix + name + "." + std::to_string(::getpid()) + "."
                               + std::to_string(counter.fetch_add(1));
     return ::renameat(dir, name.c_str(), dir, aside.c_str()) == 0;
+}
+
+void moveAsideForeignEntries(int dir, uid_t owner)
+{
+    std::vector<std::string> foreign;
+    if (DIR* listing = ::fdopendir(::dup(dir)); listing != nullptr) {
+        while (const dirent* entry = ::readdir(listing)) {
+            const std::string name = entry->d_name;
+            struct stat info {};
+            if (name == "." || name == ".." || name.rfind(kAsidePrefix, 0) == 0
+                || ::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (info.st_uid != owner)
+                foreign.push_back(name);
+        }
+        ::closedir(listing);
+    }
+    // Renamed once the listing is done: a rename during it could show an
+    // entry twice.
+    for (const std::string& name : foreign)
+        moveAsideAt(dir, name);
 }
 
 std::optional<std::string> readFileAt(int dir, const std::string& name, std::size_t maxSize,
@@ -181,9 +228,9 @@ void removeFolderAt(int dir, const std::string& name)
         moveAsideAt(dir, name);
 }
 
-FileLock::FileLock(int dir, const std::string& name, Clock::time_point deadline)
+FileLock::FileLock(int dir, const std::string& name, Clock::time_point deadline, uid_t owner)
 {
-    Fd file(::openat(dir, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    Fd file = openOwnFileAt(dir, name, O_RDWR, 0600, owner);
     if (!file) {
         error_ = errno;
         return;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/win32_base.h"
+#include "trusted_path.h"
 
 #include <chrono>
 #include <optional>
@@ -16,34 +17,7 @@ namespace quillon::advapi32 {
 using Clock = std::chrono::steady_clock;
 
 // A descriptor closed when the object goes.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
-    Fd& operator=(Fd&& other) noexcept
-    {
-        if (this != &other)
-            reset(other.release());
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1);
-
-private:
-    int fd_ = -1;
-};
+using Fd = linux_trust::Descriptor;
 
 // The Windows error code closest to an errno value.
 DWORD errorFromErrno(int error);
@@ -55,10 +29,25 @@ DWORD errorFromErrno(int error);
 // folder that is not `owner`'s).
 Fd openFolderAt(int parent, const std::string& name, bool create, unsigned mode, uid_t owner);
 
+// The same, but a folder there that is not `owner`'s (or no folder: a file,
+// a link) is moved aside and made anew. Only for the owner of `parent`.
+Fd openOwnFolderAt(int parent, const std::string& name, unsigned mode, uid_t owner);
+
+// Opens <dir>/<name> with `flags`, made with `mode` when missing, without
+// following a link and without blocking, and makes sure it is a regular file
+// of `owner` with a single link. Whatever else is there (a FIFO, a folder, a
+// link, a socket, another user's file) is moved aside and a fresh file made.
+// Invalid Fd with errno set when that fails.
+Fd openOwnFileAt(int dir, const std::string& name, int flags, unsigned mode, uid_t owner);
+
 // Moves an entry that cannot be trusted out of the way (renamed within the
 // same folder to ".untrusted.<name>.<pid>"), so that nothing of it is used and
 // nothing is lost.
 bool moveAsideAt(int dir, const std::string& name);
+
+// Moves aside every entry of the folder that belongs to another user
+// (what another user left in a folder that was once open to all).
+void moveAsideForeignEntries(int dir, uid_t owner);
 
 // The content of a regular file in `dir`, not read through a link, owned by
 // `owner`, with no other hard link, and at most maxSize bytes; nullopt with
@@ -79,11 +68,12 @@ int replaceFileAt(int dir, const std::string& name, const std::string& content, 
 // anything; a folder that holds folders is moved aside instead.
 void removeFolderAt(int dir, const std::string& name);
 
-// An exclusive flock on <dir>/<name> (mode 0600, so that only the state
-// directory's owner can open it), waited for at most until the deadline.
+// An exclusive flock on <dir>/<name>, a regular file of `owner` (mode 0600,
+// so that only the state directory's owner can open it; anything else there
+// is moved aside), waited for at most until the deadline.
 class FileLock {
 public:
-    FileLock(int dir, const std::string& name, Clock::time_point deadline);
+    FileLock(int dir, const std::string& name, Clock::time_point deadline, uid_t owner);
     bool locked() const { return static_cast<bool>(fd_); }
     // ETIMEDOUT when the deadline passed, else the errno of the failure.
     int error() const { return error_; }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -12,12 +13,13 @@ namespace quillon::advapi32 {
 namespace {
 constexpr std::size_t kMaxRecordFile = 4096;
 
-std::optional<PublishedStatus> readRecord(int runFolder, const char* name, uid_t owner)
+// The service rewrites its record in place: a read that catches half a
+// write fails the checksum and is read again.
+template <typename Read>
+std::optional<PublishedStatus> readRecord(Read read)
 {
-    // The service rewrites its record in place: a read that catches half a
-    // write fails the checksum and is read again.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const auto text = readFileAt(runFolder, name, kMaxRecordFile, owner);
+        const auto text = read();
         if (!text)
             return std::nullopt;
         if (auto record = parseStatusRecord(*text))
@@ -26,6 +28,26 @@ std::optional<PublishedStatus> readRecord(int runFolder, const char* name, uid_t
             return std::nullopt;
     }
     return std::nullopt;
+}
+
+// The first record's length of a regular file of one of the owners, not
+// reached through a link and never blocking; nothing beyond it is read.
+std::optional<std::string> readFirstRecord(int runFolder, const char* name, uid_t owner, uid_t otherOwner)
+{
+    const Fd file(::openat(runFolder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat info {};
+    if (!file || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)
+        || (info.st_uid != owner && info.st_uid != otherOwner))
+        return std::nullopt;
+    std::string text(kStatusRecordSize, '\0');
+    ssize_t n = 0;
+    do {
+        n = ::pread(file.get(), text.data(), text.size(), 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return std::nullopt;
+    text.resize(static_cast<std::size_t>(n));
+    return text;
 }
 } // namespace
 
@@ -66,7 +88,7 @@ ProcessId currentProcess()
 
 std::optional<PublishedStatus> readInstance(int runFolder, uid_t owner)
 {
-    return readRecord(runFolder, kInstanceFile, owner);
+    return readRecord([&] { return readFileAt(runFolder, kInstanceFile, kMaxRecordFile, owner); });
 }
 
 int writeInstance(int runFolder, const PublishedStatus& instance)
@@ -74,9 +96,19 @@ int writeInstance(int runFolder, const PublishedStatus& instance)
     return replaceFileAt(runFolder, kInstanceFile, formatStatusRecord(instance), 0644);
 }
 
-std::optional<PublishedStatus> readPublished(int runFolder, uid_t owner)
+int recordInstance(int runFolder, const ProcessId& process, DWORD type, DWORD state, DWORD exitCode)
 {
-    return readRecord(runFolder, kStatusFile, owner);
+    PublishedStatus instance;
+    instance.process = process;
+    instance.status.dwServiceType = type;
+    instance.status.dwCurrentState = state;
+    instance.status.dwWin32ExitCode = exitCode;
+    return writeInstance(runFolder, instance);
+}
+
+std::optional<PublishedStatus> readPublished(int runFolder, uid_t owner, uid_t statusOwner)
+{
+    return readRecord([&] { return readFirstRecord(runFolder, kStatusFile, statusOwner, owner); });
 }
 
 bool instanceAlive(int runFolder, uid_t owner)
@@ -85,7 +117,8 @@ bool instanceAlive(int runFolder, uid_t owner)
     return instance && instance->status.dwCurrentState != SERVICE_STOPPED && isAlive(instance->process);
 }
 
-SERVICE_STATUS effectiveStatus(int runFolder, uid_t owner, DWORD configuredType)
+SERVICE_STATUS effectiveStatus(int runFolder, uid_t owner, uid_t statusOwner, DWORD configuredType,
+                               bool* endedUnreported)
 {
     SERVICE_STATUS result {};
     result.dwServiceType = configuredType;
@@ -101,7 +134,7 @@ SERVICE_STATUS effectiveStatus(int runFolder, uid_t owner, DWORD configuredType)
         return result;
     }
     // Only a record of the process that was started counts.
-    auto published = readPublished(runFolder, owner);
+    auto published = readPublished(runFolder, owner, statusOwner);
     if (published && published->process.pid != instance->process.pid)
         published.reset();
     const bool alive = isAlive(instance->process);
@@ -116,6 +149,8 @@ SERVICE_STATUS effectiveStatus(int runFolder, uid_t owner, DWORD configuredType)
         return result;
     }
     result.dwWin32ExitCode = ERROR_PROCESS_ABORTED;
+    if (endedUnreported != nullptr)
+        *endedUnreported = true;
     return result;
 }
 

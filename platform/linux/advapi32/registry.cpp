@@ -83,10 +83,8 @@ void Registry::removeEntry(const std::string& name) const
 Fd Registry::runFolder(const std::string& name, bool create) const
 {
     const std::string key = fileKey(name);
-    Fd folder = openFolderAt(run_.get(), key, create, 0755, root_.owner);
-    if (!folder && create && errno == EPERM && moveAsideAt(run_.get(), key))
-        folder = openFolderAt(run_.get(), key, true, 0755, root_.owner);
-    return folder;
+    return create ? openOwnFolderAt(run_.get(), key, 0755, root_.owner)
+                  : openFolderAt(run_.get(), key, false, 0755, root_.owner);
 }
 
 void Registry::clearRunFolder(const std::string& name) const
@@ -100,7 +98,7 @@ void Registry::clearRunFolder(const std::string& name) const
 std::unique_ptr<FileLock> Registry::lockRegistry() const
 {
     const auto wait = std::min<Clock::duration>(kRegistryLockWait, serviceRequestTimeout());
-    return std::make_unique<FileLock>(locks_.get(), "registry", Clock::now() + wait);
+    return std::make_unique<FileLock>(locks_.get(), "registry", Clock::now() + wait, root_.owner);
 }
 
 std::unique_ptr<FileLock> Registry::lockStart(const std::string& name) const
@@ -108,7 +106,12 @@ std::unique_ptr<FileLock> Registry::lockStart(const std::string& name) const
     // A start holds its lock until the process has connected, at most a
     // start's time-out; wait that and a little more.
     const auto wait = serviceRequestTimeout() + std::chrono::seconds(5);
-    return std::make_unique<FileLock>(locks_.get(), fileKey(name) + ".start", Clock::now() + wait);
+    return lockStart(name, Clock::now() + wait);
+}
+
+std::unique_ptr<FileLock> Registry::lockStart(const std::string& name, Clock::time_point deadline) const
+{
+    return std::make_unique<FileLock>(locks_.get(), fileKey(name) + ".start", deadline, root_.owner);
 }
 
 } // namespace quillon::advapi32

@@ -46,6 +46,8 @@ public:
     // registry lock a few seconds, a start lock a start's time-out and more.
     std::unique_ptr<FileLock> lockRegistry() const;
     std::unique_ptr<FileLock> lockStart(const std::string& name) const;
+    // The start lock, waited for until the deadline only.
+    std::unique_ptr<FileLock> lockStart(const std::string& name, Clock::time_point deadline) const;
 
 private:
     const StateRoot& root_;

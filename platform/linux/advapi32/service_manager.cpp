@@ -3,7 +3,9 @@
 #include "service_manager.h"
 
 #include "accounts.h"
+#include "event_log.h"
 #include "files.h"
+#include "program_trust.h"
 #include "published_status.h"
 #include "text.h"
 
@@ -19,6 +21,8 @@ constexpr DWORD kErrorInvalidAddress = 487;
 constexpr DWORD kErrorDuplicateServiceName = 1078;
 constexpr DWORD kRpcServerUnavailable = 1722;
 constexpr std::size_t kMaxNameLength = 256;
+// The identifier Windows' service manager gives this entry.
+constexpr DWORD kEventServiceTerminatedUnexpectedly = 7034;
 
 // Rights that only the manager's administrators get on Windows; here the
 // users who may write the state directory.
@@ -70,19 +74,55 @@ std::optional<ServiceConfig> loadForHandle(const Registry& registry, const Handl
     return config;
 }
 
-SERVICE_STATUS currentStatus(const Registry& registry, const std::string& name)
+uid_t statusOwner(const StateRoot& root, const ServiceConfig& config)
 {
+    if (root.owner != 0 || config.account.empty())
+        return root.owner;
+    const auto account = resolveAccount(config.account);
+    return account ? account->uid : root.owner;
+}
+
+void recordUnexpectedEnd(const Registry& registry, int runFolder, const ServiceConfig& config)
+{
+    const StateRoot& root = registry.root();
+    if (runFolder < 0 || !isAdministrator(root))
+        return;
+    bool ended = false;
+    effectiveStatus(runFolder, root.owner, statusOwner(root, config), config.type, &ended);
+    const auto instance = ended ? readInstance(runFolder, root.owner) : std::nullopt;
+    if (!instance)
+        return;
+    // Recorded first: from now on the death reads as recorded, so the entry
+    // below is written once.
+    if (recordInstance(runFolder, instance->process, config.type, SERVICE_STOPPED, ERROR_PROCESS_ABORTED) != 0)
+        return;
+    reportManagerEvent(root, config.name, EVENTLOG_ERROR_TYPE, kEventServiceTerminatedUnexpectedly,
+                       "The " + config.displayName + " service terminated unexpectedly.");
+}
+
+SERVICE_STATUS currentStatus(const Registry& registry, const std::string& name, bool startLockHeld)
+{
+    const StateRoot& root = registry.root();
     const auto config = registry.load(name);
     const Fd run = registry.runFolder(name, false);
-    return effectiveStatus(run.get(), registry.root().owner,
-                           config ? config->type : SERVICE_WIN32_OWN_PROCESS);
+    bool ended = false;
+    const SERVICE_STATUS status =
+        effectiveStatus(run.get(), root.owner, config ? statusOwner(root, *config) : root.owner,
+                        config ? config->type : SERVICE_WIN32_OWN_PROCESS, &ended);
+    if (ended && config && isAdministrator(root)) {
+        // A start that holds the lock records it itself; a query never waits.
+        const auto lock = startLockHeld ? nullptr : registry.lockStart(name, Clock::now());
+        if (startLockHeld || lock->locked())
+            recordUnexpectedEnd(registry, run.get(), *config);
+    }
+    return status;
 }
 
 bool purgeIfStopped(const Registry& registry, const ServiceConfig& config)
 {
     if (!config.markedForDelete)
         return false;
-    if (currentStatus(registry, config.name).dwCurrentState != SERVICE_STOPPED)
+    if (currentStatus(registry, config.name, true).dwCurrentState != SERVICE_STOPPED)
         return false;
     registry.removeEntry(config.name);
     registry.clearRunFolder(config.name);
@@ -214,6 +254,14 @@ extern "C" SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceNam
     }
     if (!config.account.empty() && !resolveAccount(config.account)) {
         SetLastError(ERROR_INVALID_SERVICE_ACCOUNT);
+        return nullptr;
+    }
+
+    // Root registers no program it would run as root unless root alone can
+    // change it.
+    if (const std::string refusal = programRefusal(config); !refusal.empty()) {
+        reportProgramRefusal(refusal);
+        SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
 

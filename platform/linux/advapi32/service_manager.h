@@ -20,8 +20,19 @@ std::optional<StateRoot> openHandleState(const HandleInfo& handle);
 // The entry behind a service handle, with the last error set when it is gone.
 std::optional<ServiceConfig> loadForHandle(const Registry& registry, const HandleInfo& handle);
 
-// The service as QueryServiceStatus reports it.
-SERVICE_STATUS currentStatus(const Registry& registry, const std::string& name);
+// The owner of a service's status file: its account's user when root runs it
+// under an account, else the state directory's owner.
+uid_t statusOwner(const StateRoot& root, const ServiceConfig& config);
+
+// The service as QueryServiceStatus reports it. A process found gone without
+// having reported stopped is recorded as stopped with ERROR_PROCESS_ABORTED,
+// with an error entry in the event log, once per death (by the state
+// directory's owner, under the service's start lock: taken here when it is
+// free at once, unless the caller says it holds it).
+SERVICE_STATUS currentStatus(const Registry& registry, const std::string& name, bool startLockHeld = false);
+
+// The recording above, for a caller that holds the start lock.
+void recordUnexpectedEnd(const Registry& registry, int runFolder, const ServiceConfig& config);
 
 // Removes an entry marked for deletion once its service no longer runs; the
 // caller holds the service's start lock and the registry lock. True when it

@@ -4,6 +4,8 @@
 #include "command_line.h"
 #include "event_log.h"
 #include "files.h"
+#include "process_defaults.h"
+#include "program_trust.h"
 #include "published_status.h"
 #include "registry.h"
 #include "sc_handles.h"
@@ -32,6 +34,8 @@ namespace quillon::advapi32 {
 namespace {
 constexpr DWORD kErrorBadExeFormat = 193;
 constexpr DWORD kErrorServiceLogonFailed = 1069;
+// The identifiers Windows' service manager gives these entries.
+constexpr DWORD kEventServiceFailedToStart = 7000;
 
 DWORD errorFromExec(int error)
 {
@@ -51,6 +55,7 @@ struct LaunchPlan {
     std::vector<std::string> argv;
     std::vector<std::string> environment;
     std::optional<Account> account; // the user to become, when root starts it
+    ProcessDefaults defaults;        // init's limits and niceness
     int keep[3] = {-1, -1, -1};      // channel, status file, control socket
     int devNull = -1;
     int report = -1;
@@ -91,6 +96,8 @@ void markAllCloseOnExec(const int (&keep)[3])
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int signal = 1; signal < NSIG; ++signal)
         ::signal(signal, SIG_DFL);
+    // Before root is dropped: only root can raise a limit back.
+    applyProcessDefaults(plan.defaults);
     if (plan.account) {
         if (::setgroups(plan.account->groups.size(), plan.account->groups.data()) != 0
             || ::setgid(plan.account->gid) != 0 || ::setuid(plan.account->uid) != 0)
@@ -179,17 +186,6 @@ int highFd(int fd)
     return moved;
 }
 
-// The manager's record of the process, or of a start that failed.
-int recordInstance(int run, const ProcessId& process, DWORD type, DWORD state, DWORD exitCode)
-{
-    PublishedStatus instance;
-    instance.process = process;
-    instance.status.dwServiceType = type;
-    instance.status.dwCurrentState = state;
-    instance.status.dwWin32ExitCode = exitCode;
-    return writeInstance(run, instance);
-}
-
 void killIfSame(const ProcessId& process)
 {
     if (isAlive(process))
@@ -197,8 +193,10 @@ void killIfSame(const ProcessId& process)
 }
 
 // A new status file for each process: one that an earlier process may still
-// hold open is replaced, not reused. Returns the descriptor for the service.
-Fd freshStatusFile(int run, uid_t owner)
+// hold open is replaced, not reused. A service under an account gets it as
+// its own, so that what it writes there is its own and never root's.
+// Returns the descriptor for the service.
+Fd freshStatusFile(int run, uid_t owner, const std::optional<Account>& account)
 {
     if (const int error = replaceFileAt(run, kStatusFile, std::string(), 0644); error != 0) {
         errno = error;
@@ -210,6 +208,8 @@ Fd freshStatusFile(int run, uid_t owner)
         errno = EPERM;
         return Fd();
     }
+    if (file && account && account->uid != owner && ::fchown(file.get(), account->uid, account->gid) != 0)
+        return Fd();
     return file;
 }
 
@@ -248,16 +248,28 @@ BOOL startLocked(const Registry& registry, const ServiceConfig& config, DWORD ar
         return fail(errorFromErrno(errno));
 
     // One instance at most: the process started last must be gone. One that
-    // has reported stopped is given the time-out to end.
+    // has reported stopped is given the time-out to end; one that died
+    // without reporting it is recorded as such first.
+    recordUnexpectedEnd(registry, run.get(), config);
     if (const auto instance = readInstance(run.get(), root.owner);
         instance && instance->status.dwCurrentState != SERVICE_STOPPED && isAlive(instance->process)) {
-        if (effectiveStatus(run.get(), root.owner, config.type).dwCurrentState != SERVICE_STOPPED
+        if (effectiveStatus(run.get(), root.owner, statusOwner(root, config), config.type).dwCurrentState
+                != SERVICE_STOPPED
             || !waitForExit(instance->process, Clock::now() + serviceRequestTimeout()))
             return fail(ERROR_SERVICE_ALREADY_RUNNING);
     }
     const std::vector<std::string> commandLine = splitCommandLine(config.commandLine);
     if (commandLine.empty() || commandLine[0].empty())
         return fail(ERROR_FILE_NOT_FOUND);
+    // Checked again at every start: what root runs as root must still be
+    // root's alone. The refusal goes where the service's own entries go.
+    if (const std::string refusal = programRefusal(config); !refusal.empty()) {
+        reportProgramRefusal(refusal);
+        reportManagerEvent(root, config.name, EVENTLOG_ERROR_TYPE, kEventServiceFailedToStart,
+                           "The " + config.displayName + " service failed to start due to the following error: "
+                               + refusal);
+        return fail(ERROR_ACCESS_DENIED);
+    }
 
     LaunchPlan plan;
     plan.argv = commandLine;
@@ -276,38 +288,51 @@ BOOL startLocked(const Registry& registry, const ServiceConfig& config, DWORD ar
             return fail(kErrorServiceLogonFailed);
     }
 
-    Fd status = freshStatusFile(run.get(), root.owner);
+    // The start is on record before the status of the last process goes: a
+    // reader sees the old status, then this start as start-pending (while
+    // this process lives), never a gap that reads as a crash.
+    if (const int error = recordInstance(run.get(), currentProcess(), config.type, SERVICE_START_PENDING, 0);
+        error != 0)
+        return fail(errorFromErrno(error));
+    // Whatever fails from here is the start's result.
+    auto failBeforeLaunch = [&](DWORD error) {
+        recordInstance(run.get(), currentProcess(), config.type, SERVICE_STOPPED, error);
+        return fail(error);
+    };
+
+    Fd status = freshStatusFile(run.get(), root.owner, plan.account);
     Fd listener = status ? controlListener(run.get()) : Fd();
     if (!status || !listener)
-        return fail(errorFromErrno(errno));
+        return failBeforeLaunch(errorFromErrno(errno));
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
-        return fail(errorFromErrno(errno));
+        return failBeforeLaunch(errorFromErrno(errno));
     Fd ours(highFd(pair[0]));
     Fd theirs(highFd(pair[1]));
     Fd devNull(highFd(::open("/dev/null", O_RDWR | O_CLOEXEC)));
     status.reset(highFd(status.release()));
     listener.reset(highFd(listener.release()));
     if (!ours || !theirs || !devNull || !status || !listener)
-        return fail(errorFromErrno(errno));
+        return failBeforeLaunch(errorFromErrno(errno));
     plan.keep[0] = theirs.get();
     plan.keep[1] = status.get();
     plan.keep[2] = listener.get();
     plan.devNull = devNull.get();
     plan.environment = serviceEnvironment(*runAs, root.path, theirs.get(), config.environment);
+    plan.defaults = systemProcessDefaults();
 
     DWORD launchError = ERROR_SUCCESS;
     const pid_t pid = launch(plan, launchError);
     theirs.reset();
     if (pid < 0)
-        return fail(launchError);
+        return failBeforeLaunch(launchError);
 
     ProcessId process;
     process.pid = pid;
     process.startTime = processStartTime(pid).value_or(0);
     if (const int error = recordInstance(run.get(), process, config.type, SERVICE_START_PENDING, 0); error != 0) {
         killIfSame(process);
-        return fail(errorFromErrno(error));
+        return failBeforeLaunch(errorFromErrno(error));
     }
     auto failStart = [&](DWORD error) {
         killIfSame(process);

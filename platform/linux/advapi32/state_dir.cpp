@@ -1,13 +1,13 @@
 #include "state_dir.h"
 
 #include "syslog_sink.h"
+#include "trusted_path.h"
+
+#include "platform/win32_service.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
-#include <fcntl.h>
 #include <mutex>
 #include <pwd.h>
 #include <set>
@@ -19,7 +19,6 @@
 namespace quillon::advapi32 {
 
 namespace {
-constexpr int kMaxLinks = 40;
 
 std::string homeDirectory()
 {
@@ -32,37 +31,6 @@ std::string homeDirectory()
         && found != nullptr && found->pw_dir != nullptr)
         return found->pw_dir;
     return {};
-}
-
-void splitInto(std::deque<std::string>& out, const std::string& path, bool front)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t slash = path.find('/', start);
-        if (slash == std::string::npos)
-            slash = path.size();
-        if (slash > start)
-            parts.push_back(path.substr(start, slash - start));
-        start = slash + 1;
-    }
-    if (front)
-        out.insert(out.begin(), parts.begin(), parts.end());
-    else
-        out.insert(out.end(), parts.begin(), parts.end());
-}
-
-std::string joined(const std::vector<std::string>& names)
-{
-    std::string path;
-    for (const auto& name : names)
-        path += "/" + name;
-    return path.empty() ? "/" : path;
-}
-
-bool writableByOthers(const struct stat& info)
-{
-    return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 // Says once per process and directory why it is not used: on standard error
@@ -115,105 +83,34 @@ std::optional<StateRoot> openStateRoot(const std::string& given, bool create)
 {
     if (given.empty())
         return fail(ENOENT);
-    std::string path = given;
-    if (path[0] != '/') {
-        char cwd[PATH_MAX];
-        if (::getcwd(cwd, sizeof cwd) == nullptr)
-            return fail(errno);
-        path = std::string(cwd) + "/" + path;
+    // A relative path would name another folder in every working directory
+    // (a service's is /): the manager and its services must agree on one.
+    if (given[0] != '/') {
+        reportRefusal(given, "it is a relative path; QUILLON_STATE_DIR must name a folder from /");
+        SetLastError(ERROR_INVALID_NAME);
+        return std::nullopt;
     }
     // Root trusts only what root alone can change, all the way down.
     const bool strict = ::geteuid() == 0;
-    auto trustedOnTheWay = [strict](const struct stat& info) {
-        return !strict || (info.st_uid == 0 && (!writableByOthers(info) || (info.st_mode & S_ISVTX) != 0));
-    };
+    linux_trust::WalkOptions options;
+    options.rootsRule = strict;
+    options.createFolders = create;
+    linux_trust::Walked walked = linux_trust::walkPath(given, options, linux_trust::Target::Folder);
+    if (!walked.refusal.empty())
+        return refuse(given, walked.refusal);
+    if (walked.error != 0)
+        return fail(walked.error);
 
-    std::vector<Fd> folders;
-    std::vector<std::string> names; // the path walked so far, for messages
-    folders.emplace_back(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folders.back())
-        return fail(errno);
-    struct stat info {};
-    if (::fstat(folders.back().get(), &info) != 0)
-        return fail(errno);
-    if (!trustedOnTheWay(info))
-        return refuse(given, "/ can be changed by others");
-
-    std::deque<std::string> pending;
-    splitInto(pending, path, false);
-    int links = 0;
-    while (!pending.empty()) {
-        const std::string name = pending.front();
-        pending.pop_front();
-        if (name == ".")
-            continue;
-        if (name == "..") {
-            if (folders.size() > 1) {
-                folders.pop_back();
-                names.pop_back();
-            }
-            continue;
-        }
-        const int parent = folders.back().get();
-        bool made = false;
-        if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT || !create)
-                return fail(errno);
-            made = ::mkdirat(parent, name.c_str(), 0755) == 0;
-            if (!made && errno != EEXIST)
-                return fail(errno);
-            if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-                return fail(errno);
-        }
-        names.push_back(name);
-        if (S_ISLNK(info.st_mode)) {
-            // A link is as good as its owner: another user could point it
-            // anywhere at any moment.
-            if (strict && info.st_uid != 0)
-                return refuse(given, joined(names) + " is a link owned by uid " + std::to_string(info.st_uid));
-            if (++links > kMaxLinks)
-                return fail(ELOOP);
-            std::string target(PATH_MAX, '\0');
-            const ssize_t length = ::readlinkat(parent, name.c_str(), target.data(), target.size());
-            if (length <= 0 || static_cast<std::size_t>(length) >= target.size())
-                return fail(length < 0 ? errno : ENAMETOOLONG);
-            target.resize(static_cast<std::size_t>(length));
-            names.pop_back();
-            if (target[0] == '/') {
-                folders.resize(1);
-                names.clear();
-            }
-            splitInto(pending, target, true);
-            continue;
-        }
-        Fd next(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!next)
-            return fail(errno);
-        // Whatever the umask: the accounts of services must pass through.
-        if (made)
-            ::fchmod(next.get(), 0755);
-        // What was opened is what is checked.
-        if (::fstat(next.get(), &info) != 0)
-            return fail(errno);
-        if (!trustedOnTheWay(info)) {
-            if (info.st_uid != 0)
-                return refuse(given, joined(names) + " is owned by uid " + std::to_string(info.st_uid));
-            return refuse(given, joined(names) + " can be changed by others (writable by group or others, not sticky)");
-        }
-        folders.push_back(std::move(next));
-    }
-
-    if (::fstat(folders.back().get(), &info) != 0)
-        return fail(errno);
-    const std::string where = joined(names);
+    const struct stat& info = walked.info;
+    const std::string& where = walked.path;
     if (strict && info.st_uid != 0)
         return refuse(given, where + " is owned by uid " + std::to_string(info.st_uid));
     if (!strict && info.st_uid != ::geteuid() && info.st_uid != 0)
         return refuse(given, where + " is owned by uid " + std::to_string(info.st_uid));
-    if (writableByOthers(info))
+    if (linux_trust::writableByOthers(info))
         return refuse(given, where + " is writable by group or others");
     StateRoot root;
-    root.fd = std::move(folders.back());
+    root.fd = Fd(walked.fd.release());
     root.path = given;
     root.owner = info.st_uid;
     return root;

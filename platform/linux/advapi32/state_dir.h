@@ -25,9 +25,9 @@ struct StateRoot {
 
 // Opens the state directory (making the missing folders of its path when
 // `create` is set) and checks that it can be trusted. Fails with the last
-// error set: ERROR_ACCESS_DENIED for a directory that cannot be trusted (the
-// reason goes to standard error and the system log), else the code of what
-// failed.
+// error set: ERROR_ACCESS_DENIED for a directory that cannot be trusted and
+// ERROR_INVALID_NAME for a relative path (the reason goes to standard error
+// and the system log), else the code of what failed.
 std::optional<StateRoot> openStateRoot(const std::string& path, bool create);
 
 // The folders of the state directory, checked to be its owner's. Invalid Fd

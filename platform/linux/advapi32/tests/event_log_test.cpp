@@ -149,8 +149,8 @@ TEST_F(EventLogTest, RefusalsSetTheWindowsCodes)
 
 TEST_F(EventLogTest, AnUnwritableLogFailsWithTheLastErrorSet)
 {
-    // A directory where the log file should be.
-    ASSERT_EQ(::system(("mkdir -p '" + logPath("quillon") + "'").c_str()), 0);
+    // A file where the event log's folder should be.
+    ASSERT_EQ(::system((": > '" + stateDir + "/eventlog'").c_str()), 0);
     HANDLE log = RegisterEventSourceW(nullptr, u"Quillon");
     LPCWSTR strings[] = {u"lost?"};
     SetLastError(0);

@@ -1,181 +1,16 @@
-// The layer as root meets a local user who attacks it. Each test acts as that
-// user (setpriv to uid and gid 65534, no groups), asserts that the attack
-// fails, and that the service still works. They run as root; elsewhere they
-// are skipped, since nothing can be switched to.
-#include "service_fixture.h"
+// The layer as root meets a local user who attacks it (security_fixture.h):
+// links, locks, the event log, state directories, a service's environment.
+#include "security_fixture.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
-#include <fstream>
-#include <ftw.h>
 #include <sstream>
 #include <sys/file.h>
-#include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace quillon::advapi32::test;
 
 namespace {
-
-constexpr uid_t kNobody = 65534;
-constexpr auto kAttackLimit = std::chrono::seconds(60);
-
-bool exists(const std::string& path)
-{
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
-}
-
-class Security : public ServiceTest {
-protected:
-    void SetUp() override
-    {
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "acting as another user needs root";
-        if (::access("/usr/bin/setpriv", X_OK) != 0)
-            GTEST_SKIP() << "setpriv (util-linux) is not installed";
-        // What root runs here must be out of the attacker's reach too: no
-        // folder on the way to the test programs may be writable by others.
-        for (std::string path = toolPath(); path.size() > 1; path = path.substr(0, path.rfind('/'))) {
-            struct stat info {};
-            ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
-            ASSERT_TRUE((info.st_mode & 022) == 0 || (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0))
-                << path << " can be changed by others: the test would run what they put there";
-            if (path.rfind('/') == 0)
-                break;
-        }
-        ServiceTest::SetUp();
-        // What a real state directory looks like: root's, open to read.
-        ASSERT_EQ(::chmod(stateDir.c_str(), 0755), 0);
-        ASSERT_EQ(::close(::open(recordPath.c_str(), O_WRONLY | O_CREAT, 0666)), 0);
-        ASSERT_EQ(::chmod(recordPath.c_str(), 0666), 0);
-        // A root-only file the attacker would like to own or change.
-        victim = stateDir + "-victim";
-        {
-            std::ofstream out(victim);
-            out << "root's secret\n";
-        }
-        ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
-        // A folder where the attacker may write, like /tmp.
-        playground = stateDir + "-playground";
-        ASSERT_EQ(::mkdir(playground.c_str(), 01777), 0);
-        ASSERT_EQ(::chmod(playground.c_str(), 01777), 0);
-    }
-
-    void TearDown() override
-    {
-        if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
-            return;
-        for (auto& holder : holders)
-            holder.kill();
-        ServiceTest::TearDown();
-        ::unlink(victim.c_str());
-        EXPECT_EQ(::system(("rm -rf '" + playground + "'").c_str()), 0);
-    }
-
-    std::vector<std::string> asNobody(const std::string& command)
-    {
-        return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", "/bin/sh", "-c",
-                command};
-    }
-    // Runs a shell command as the attacker; its exit status.
-    int attack(const std::string& command)
-    {
-        quillon::testing::RunningProgram attacker = spawnProgram(asNobody(command));
-        return waitProgramFor(attacker, kAttackLimit);
-    }
-    // Starts one that keeps running (it is killed at the end).
-    void attackInBackground(const std::string& command)
-    {
-        holders.push_back(spawnProgram(asNobody(command)));
-    }
-    // Waits until the attacker's marker file is there.
-    bool waitForMarker(const std::string& path)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + kAttackLimit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (exists(path))
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-    SC_HANDLE installAsNobody(const std::string& name)
-    {
-        const std::string commandLine = "\"" + toolPath() + "\" service --record=" + recordPath;
-        SC_HANDLE service = CreateServiceW(manager, wide(name).c_str(), nullptr, SERVICE_ALL_ACCESS,
-                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, 1,
-                                           wide(commandLine).c_str(), nullptr, nullptr, nullptr,
-                                           u".\\nobody", nullptr);
-        EXPECT_NE(service, nullptr) << GetLastError();
-        if (service != nullptr) {
-            handles.push_back(service);
-            installed.push_back(name);
-        }
-        return service;
-    }
-
-    // Starts, sees it run, stops, sees it stop.
-    void expectServiceWorks(SC_HANDLE service)
-    {
-        ASSERT_TRUE(start(service)) << GetLastError();
-        ASSERT_TRUE(waitForState(service, SERVICE_RUNNING));
-        SERVICE_STATUS status {};
-        ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
-        ASSERT_TRUE(waitForState(service, SERVICE_STOPPED));
-        EXPECT_EQ(query(service).dwWin32ExitCode, 0u);
-    }
-
-    void expectVictimUntouched()
-    {
-        struct stat info {};
-        ASSERT_EQ(::lstat(victim.c_str(), &info), 0);
-        EXPECT_TRUE(S_ISREG(info.st_mode));
-        EXPECT_EQ(info.st_uid, 0u);
-        EXPECT_EQ(info.st_mode & 07777, 0600u);
-        EXPECT_EQ(readText(victim), "root's secret\n");
-    }
-
-    void reportAsRoot(const std::string& source, const std::string& text)
-    {
-        HANDLE log = RegisterEventSourceW(nullptr, wide(source).c_str());
-        ASSERT_NE(log, nullptr);
-        const std::u16string wideText = wide(text);
-        LPCWSTR strings[] = {wideText.c_str()};
-        EXPECT_TRUE(ReportEventW(log, EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr))
-            << GetLastError();
-        DeregisterEventSource(log);
-    }
-
-    std::string victim;
-    std::string playground;
-    std::vector<quillon::testing::RunningProgram> holders;
-};
-
-// Every folder of the state directory is root's and writable by no one
-// else; the only exception is the event-log folder root gives an account.
-std::vector<std::string> foldersOthersCanChange(const std::string& stateDir)
-{
-    static std::vector<std::string>* found;
-    static std::string accounts;
-    std::vector<std::string> result;
-    found = &result;
-    accounts = stateDir + "/eventlog/accounts/";
-    ::nftw(stateDir.c_str(), [](const char* path, const struct stat* info, int type, FTW*) {
-        const std::string p = path;
-        const bool accountFolder = p.rfind(accounts, 0) == 0 && p.find('/', accounts.size()) == std::string::npos;
-        if (type == FTW_D && !accountFolder && (info->st_uid != 0 || (info->st_mode & 022) != 0))
-            found->push_back(p);
-        return 0;
-    }, 16, FTW_PHYS);
-    return result;
-}
-
 // 1: the log file as a link to a root file; the account's own log likewise.
 TEST_F(Security, Row1_NoLinkInTheStateDirectoryIsFollowed)
 {
@@ -324,11 +159,6 @@ TEST_F(Security, Row6_AStateDirectoryOthersCouldChangeIsRefused)
     ASSERT_EQ(attack("mkdir -p '" + byNobody + "/services' && printf '" + entry + "' > '" + byNobody
                      + "/services/quillon.conf'"),
               0);
-    auto rootFolder = [](const std::string& path, mode_t mode) {
-        EXPECT_EQ(::mkdir(path.c_str(), mode), 0) << path;
-        EXPECT_EQ(::chmod(path.c_str(), mode), 0) << path;
-        return path;
-    };
     const std::string open = rootFolder(playground + "/open", 0777);
     const std::string group = rootFolder(playground + "/group", 0775);
     const std::string underOpen = rootFolder(rootFolder(stateDir + "-open-parent", 0777) + "/state", 0755);
@@ -360,6 +190,26 @@ TEST_F(Security, Row6_AStateDirectoryOthersCouldChangeIsRefused)
     EXPECT_FALSE(exists(byNobody + "/run")); // nothing was made there either
     expectServiceWorks(install("Quillon", ""));
     EXPECT_EQ(::system(("rm -rf '" + underOpen + "' '" + stateDir + "-open-parent'").c_str()), 0);
+}
+
+// 14: a relative state directory would be another folder in every working
+// directory (a service's is /): refused, by root and by anyone else, with a
+// message, and nothing is made.
+TEST_F(Security, Row14_ARelativeStateDirectoryIsRefused)
+{
+    const std::string message = "quillon service manager: The state directory relative is not used: it is a "
+                                "relative path; QUILLON_STATE_DIR must name a folder from /\n";
+    const std::string logOne = "cd '" + playground + "' && QUILLON_STATE_DIR=relative '" + toolPath() + "' log Quillon 1 x";
+    // As the attacker, in a folder of its own.
+    const std::string err = playground + "/err";
+    EXPECT_EQ(attack(logOne + " 2> '" + err + "'; echo $? > '" + playground + "/code'"), 0);
+    EXPECT_EQ(readText(playground + "/code"), "3\n");
+    EXPECT_EQ(readText(err), message);
+    // As root.
+    const auto outcome = quillon::testing::runProgram({"/bin/sh", "-c", logOne});
+    EXPECT_EQ(outcome.exitCode, 3);
+    EXPECT_EQ(outcome.err, message);
+    EXPECT_FALSE(exists(playground + "/relative"));
 }
 
 // 11: a service under an account gets the system's environment, not root's.

@@ -48,8 +48,9 @@ void ServiceTest::TearDown()
         // The status check makes sure the pid is still the service's.
         if (service != nullptr && QueryServiceStatus(service, &status)
             && status.dwCurrentState != SERVICE_STOPPED) {
+            // (During a start the record names the starting process.)
             const int pid = servicePid(name);
-            if (pid > 0)
+            if (pid > 0 && pid != ::getpid())
                 ::kill(pid, SIGKILL);
         }
         if (service != nullptr)
@@ -82,7 +83,13 @@ void ServiceTest::TearDown()
 
 SC_HANDLE ServiceTest::install(const std::string& name, const std::string& options, DWORD startType)
 {
-    const std::string commandLine = "\"" + toolPath() + "\" service --record=" + recordPath + " " + options;
+    return installProgram(name, toolPath(), options, startType);
+}
+
+SC_HANDLE ServiceTest::installProgram(const std::string& name, const std::string& program, const std::string& options,
+                                      DWORD startType)
+{
+    const std::string commandLine = "\"" + program + "\" service --record=" + recordPath + " " + options;
     SC_HANDLE service = CreateServiceW(manager, wide(name).c_str(), nullptr, SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS,
                                        startType, SERVICE_ERROR_NORMAL,

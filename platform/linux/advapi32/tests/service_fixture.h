@@ -18,6 +18,9 @@ protected:
 
     // Installs the test service with these options; returns an all-access handle.
     SC_HANDLE install(const std::string& name, const std::string& options, DWORD startType = SERVICE_DEMAND_START);
+    // The same with another copy of the test service as its program.
+    SC_HANDLE installProgram(const std::string& name, const std::string& program, const std::string& options,
+                             DWORD startType = SERVICE_DEMAND_START);
     SC_HANDLE open(const std::string& name, DWORD access);
     BOOL start(SC_HANDLE service, const std::vector<std::string>& arguments = {});
     SERVICE_STATUS query(SC_HANDLE service);

@@ -7,7 +7,11 @@
 //   --exit-early                  exits with 3 before connecting
 //   --no-dispatcher               sleeps without ever connecting
 //   --slow-control=MS             its handler takes MS ms for control 250
-// Service main records its environment ("environment NAME=value|...").
+// Control 252 makes it run out of descriptors for a second ("descriptors
+// exhausted" ... "descriptors back"); control 253 makes it write 8 MiB more
+// into its status file through the descriptor the manager handed it.
+// Service main records its environment ("environment NAME=value|..."), its
+// resource limits and niceness ("limits <soft>:<hard> ... nice=<n>").
 #include "platform/win32_service.h"
 
 #include "utf16.h"
@@ -20,6 +24,8 @@
 #include <fcntl.h>
 #include <mutex>
 #include <string>
+#include <cerrno>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -71,9 +77,73 @@ void report(DWORD state)
         record("report failed " + std::to_string(GetLastError()));
 }
 
+// What a service under an account can do with what it was handed, or to
+// itself.
+void exhaustDescriptors()
+{
+    const int recordFd = ::open(options.record.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    rlimit old {};
+    ::getrlimit(RLIMIT_NOFILE, &old);
+    rlimit low = old;
+    low.rlim_cur = 256;
+    ::setrlimit(RLIMIT_NOFILE, &low);
+    std::vector<int> held;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        held.push_back(fd);
+    const std::string exhausted = "descriptors exhausted\n";
+    (void)!::write(recordFd, exhausted.data(), exhausted.size());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    for (const int fd : held)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    const std::string back = "descriptors back\n";
+    (void)!::write(recordFd, back.data(), back.size());
+    ::close(recordFd);
+}
+
+void growStatusFile()
+{
+    for (int fd = 3; fd < 1024; ++fd) {
+        char target[4096] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+        const std::string path(target, n > 0 ? static_cast<std::size_t>(n) : 0);
+        if (path.size() < 7 || path.compare(path.size() - 7, 7, "/status") != 0)
+            continue;
+        const std::string block(1 << 20, 'x');
+        bool grown = true;
+        for (int i = 0; i < 8; ++i)
+            grown = ::pwrite(fd, block.data(), block.size(), 4096 + static_cast<off_t>(i) * block.size())
+                        == static_cast<ssize_t>(block.size()) && grown;
+        record(grown ? "status grown" : "status not grown " + std::to_string(errno));
+        return;
+    }
+    record("no status descriptor");
+}
+
+std::string limitsLine()
+{
+    std::string line = "limits";
+    for (int resource = 0; resource < RLIMIT_NLIMITS; ++resource) {
+        rlimit limit {};
+        ::getrlimit(static_cast<__rlimit_resource>(resource), &limit);
+        line += " " + std::to_string(limit.rlim_cur) + ":" + std::to_string(limit.rlim_max);
+    }
+    errno = 0;
+    return line + " nice=" + std::to_string(::getpriority(PRIO_PROCESS, 0));
+}
+
 void WINAPI handler(DWORD control)
 {
     record("control " + std::to_string(control));
+    if (control == 252) {
+        std::thread(exhaustDescriptors).detach();
+        return;
+    }
+    if (control == 253) {
+        growStatusFile();
+        return;
+    }
     if (control == 250) {
         std::this_thread::sleep_for(std::chrono::milliseconds(options.slowControlMs));
         record("control 250 done");
@@ -116,6 +186,7 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv)
            + " cwd=" + cwd + " uid=" + std::to_string(::getuid())
            + " stdin=" + (in.st_rdev == null.st_rdev ? "null" : "other")
            + " sid=" + std::to_string(::getsid(0)));
+    record(limitsLine());
 
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e)

@@ -1,11 +1,13 @@
 #include "test_support.h"
 
+#include "trusted_copy.h"
 #include "utf16.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -18,18 +20,20 @@ std::u16string wide(const std::string& text)
 
 void StateDirTest::SetUp()
 {
-    std::string pattern = std::string(QUILLON_TEST_SCRATCH) + "/state.XXXXXX";
-    ASSERT_EQ(::system(("mkdir -p '" + std::string(QUILLON_TEST_SCRATCH) + "'").c_str()), 0);
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    stateDir = pattern;
+    // Root trusts a state directory only below folders root alone can
+    // change, wherever the build tree is.
+    scratch = quillon::testing::trustedScratchFolder();
+    ASSERT_FALSE(scratch.empty());
+    stateDir = scratch + "/state";
+    ASSERT_EQ(::mkdir(stateDir.c_str(), 0700), 0);
     ::setenv("QUILLON_STATE_DIR", stateDir.c_str(), 1);
 }
 
 void StateDirTest::TearDown()
 {
     ::unsetenv("QUILLON_STATE_DIR");
-    if (!stateDir.empty()) {
-        EXPECT_EQ(::system(("rm -rf '" + stateDir + "'").c_str()), 0);
+    if (!scratch.empty()) {
+        EXPECT_EQ(::system(("rm -rf '" + scratch + "'").c_str()), 0);
     }
 }
 
@@ -138,7 +142,9 @@ std::string readText(const std::string& path)
 
 std::string toolPath()
 {
-    return QUILLON_TEST_TOOL;
+    // What root runs as a service must be root's alone.
+    static const std::string copy = quillon::testing::trustedCopyOf(QUILLON_TEST_TOOL);
+    return copy;
 }
 
 quillon::testing::RunningProgram spawnProgram(const std::vector<std::string>& argv)

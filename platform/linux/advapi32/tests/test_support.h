@@ -16,12 +16,13 @@ namespace quillon::advapi32::test {
 
 std::u16string wide(const std::string& text);
 
-// Points QUILLON_STATE_DIR at a fresh directory in the build tree for each
-// test and removes it afterwards.
+// Points QUILLON_STATE_DIR at a fresh directory for each test ("state" in a
+// scratch folder only root can change, when root) and removes it afterwards.
 class StateDirTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+    std::string scratch;
     std::string stateDir;
 };
 
@@ -37,7 +38,8 @@ std::vector<LogEntry> readEventLog(const std::string& path);
 // The whole content of a file ("" when there is none).
 std::string readText(const std::string& path);
 
-// Path of the helper program built beside the tests.
+// Path of the helper program built beside the tests (its copy that root
+// may run, when root).
 std::string toolPath();
 
 // The helper program run to its end (bounded); its exit status, or

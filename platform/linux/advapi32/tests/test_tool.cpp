@@ -2,6 +2,9 @@
 //   log <source> <count> <tag>   append <count> entries "<tag> <i>"
 //   create <name> <command line> create a service; exit 0, or 1 when it exists
 //   start <name>                 start it; exit 0, or 1 when it already runs
+//   start-lowered <name>         the same from a process with other limits
+//                                (open files 77, core size its hard limit)
+//                                and niceness 7
 //   control <name> <code>        send a control; exit 0 when it was accepted
 //   delete <name>                delete it; exit 0 when it was deleted or marked
 // Otherwise it is the test service (test_service.cpp).
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/resource.h>
 
 int runTestService(int argc, char** argv);
 
@@ -72,6 +76,20 @@ int startService(const std::string& name)
     return ok ? 0 : error == ERROR_SERVICE_ALREADY_RUNNING ? 1 : 2;
 }
 
+// A starter whose own limits and niceness its service must not get: as
+// after "ulimit -n 77; ulimit -S -c unlimited; nice -n 7".
+int startLowered(const std::string& name)
+{
+    rlimit files {77, 77};
+    rlimit core {};
+    if (::setrlimit(RLIMIT_NOFILE, &files) != 0 || ::getrlimit(RLIMIT_CORE, &core) != 0)
+        return 3;
+    core.rlim_cur = core.rlim_max;
+    if (::setrlimit(RLIMIT_CORE, &core) != 0 || ::setpriority(PRIO_PROCESS, 0, 7) != 0)
+        return 3;
+    return startService(name);
+}
+
 int controlService(const std::string& name, DWORD control)
 {
     SC_HANDLE manager = nullptr;
@@ -101,6 +119,8 @@ int main(int argc, char** argv)
         return createService(argv[2], argv[3]);
     if (argc == 3 && std::strcmp(argv[1], "start") == 0)
         return startService(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "start-lowered") == 0)
+        return startLowered(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "control") == 0)
         return controlService(argv[2], static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)));
     if (argc == 3 && std::strcmp(argv[1], "delete") == 0)

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # quillonsvc and its libraries as a folder: run paths, a copy elsewhere, a
 # folder whose name is not UTF-8, and the texts of error codes in messages.
-#   program_folder_test.sh <check> <bin folder> <planted library> <scratch>
+#   program_folder_test.sh <check> <bin folder> <planted library>
+# The work folder lies below /tmp, owned by whoever runs the check: root runs
+# a program (and trusts a state directory) only where root alone can change
+# anything, wherever the build tree is.
 set -euo pipefail
-check=$1 bin=$2 planted=$3 scratch=$4
-rm -rf "$scratch/$check"
-mkdir -p "$scratch/$check"
-work=$(cd "$scratch/$check" && pwd)
+check=$1 bin=$2 planted=$3
+work=$(mktemp -d /tmp/quillon-program-folder.XXXXXX)
+chmod 755 "$work"
+trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 copy_program() { # <folder>
@@ -65,14 +68,14 @@ NonUtf8FolderLoadsItsOwnLibrary)
   echo "the library beside the program was loaded; the install refused the path"
   ;;
 MessagesShowTheLayersErrorTexts)
+  copy_program "$work/program"
   export QUILLON_STATE_DIR="$work/state"
-  "$bin/quillonsvc" -i > /dev/null
-  "$bin/quillonsvc" -t > "$work/out.txt" 2> "$work/err.txt"
-  "$bin/quillonsvc" -u > /dev/null
+  "$work/program/quillonsvc" -i > /dev/null
+  "$work/program/quillonsvc" -t > "$work/out.txt" 2> "$work/err.txt"
+  "$work/program/quillonsvc" -u > /dev/null
   expected=$'stopping (The service has not been started.)\nThe service could not be stopped. (The service has not been started.)'
   [[ $(cat "$work/err.txt") == "$expected" ]] || fail "-t said: $(cat "$work/err.txt")"
   echo "the messages show the texts of the codes"
   ;;
 *) fail "no check $check" ;;
 esac
-rm -rf "$work"
